@@ -1,0 +1,38 @@
+# Entry points for people and CI. Every target installs what is missing first.
+JOBS ?= 2
+CTEST_JOBS ?= 4
+CMAKE_FLAGS ?=
+
+.PHONY: all deps build test test-asan test-tsan demo screenshot clean
+
+all: build
+
+deps:
+	./scripts/install-deps.sh
+
+build: deps
+	cmake -S . -B build $(CMAKE_FLAGS)
+	cmake --build build -j $(JOBS)
+
+test: build
+	cd build && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(CTEST_JOBS)
+
+# AddressSanitizer with UndefinedBehaviorSanitizer, every test.
+test-asan: deps
+	cmake -S . -B build-asan -DCONFIGURATOR_SANITIZE=address -DCMAKE_BUILD_TYPE=Debug $(CMAKE_FLAGS)
+	cmake --build build-asan -j $(JOBS)
+	cd build-asan && QT_QPA_PLATFORM=offscreen \
+		ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+		LSAN_OPTIONS=suppressions=$(CURDIR)/tests/sanitizers/lsan.supp:print_suppressions=0 \
+		UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+		ctest --output-on-failure -j $(CTEST_JOBS)
+
+# ThreadSanitizer over everything that needs no Qt: Qt's own libraries are not instrumented.
+test-tsan: deps
+	cmake -S . -B build-tsan -DCONFIGURATOR_SANITIZE=thread -DCONFIGURATOR_WITH_QT=OFF -DCMAKE_BUILD_TYPE=Debug $(CMAKE_FLAGS)
+	cmake --build build-tsan -j $(JOBS)
+	cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+		ctest --output-on-failure -j $(CTEST_JOBS)
+
+clean:
+	rm -rf build build-asan build-tsan

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+// A thin serial-port backend: one portable interface, one source file per platform
+// (serial_port_unix.cpp, serial_port_win.cpp).
+
+// Time-outs of an opening, in milliseconds. A read of N bytes gives up after
+// read_per_byte_ms * N + read_constant_ms; writes likewise.
+struct PortTimeouts {
+    std::uint32_t read_per_byte_ms = 0;
+    std::uint32_t read_constant_ms = 0;
+    std::uint32_t write_per_byte_ms = 0;
+    std::uint32_t write_constant_ms = 0;
+};
+
+// An open port, closed when the object goes. Move-only.
+class SerialPort {
+public:
+#ifdef _WIN32
+    using NativeHandle = void*;
+#else
+    using NativeHandle = int;
+#endif
+    SerialPort() = default;
+    ~SerialPort();
+    SerialPort(SerialPort&& other) noexcept;
+    SerialPort& operator=(SerialPort&& other) noexcept;
+    SerialPort(const SerialPort&) = delete;
+    SerialPort& operator=(const SerialPort&) = delete;
+
+    bool IsOpen() const;
+    void Close();
+
+    // Platform state, for the backend's own functions.
+    NativeHandle native = kInvalid;
+    PortTimeouts timeouts;
+    // Number of reads in progress; input they are owed is never discarded.
+    std::atomic<int> pending_reads{0};
+
+#ifdef _WIN32
+    static inline void* const kInvalid = reinterpret_cast<void*>(-1);
+#else
+    static constexpr int kInvalid = -1;
+#endif
+};
+
+// Opens the device read-write, exclusively, as an existing device; closed on failure.
+SerialPort OpenSerialDevice(std::u16string_view name);
+// Reads the current line settings; false when the platform refuses.
+bool ReadLineSettings(SerialPort& port);
+// 9600 baud, 8 data bits, no parity, one stop bit, raw binary, no flow control, DTR on, RTS off.
+bool ApplyLineSettings(SerialPort& port);
+// Event mask (character received) and 16384-byte queues; results are not looked at.
+void SetEventMaskAndQueues(SerialPort& port);
+bool ApplyTimeouts(SerialPort& port, const PortTimeouts& timeouts);
+// Discards what waits in the transmit and receive buffers without aborting transfers: outgoing
+// bytes are sent first, and input that a pending read is owed is left to that read.
+void DiscardBuffers(SerialPort& port);
+// Reads up to `count` bytes within the read time-out. Returns the number read, or -1 when the
+// read call failed.
+long ReadSerial(SerialPort& port, std::uint8_t* buffer, std::size_t count);
+// Writes `count` bytes within the write time-out. Returns the number written, or -1.
+long WriteSerial(SerialPort& port, const std::uint8_t* data, std::size_t count);
