@@ -9,8 +9,8 @@ void InstallCommandHandlers() {
     ClearCommandHandlers();
     RegisterCommandHandler(kIdConfigure, ConfigureHandler);
     RegisterCommandHandler(kIdUnlock, UnlockHandler);
-    RegisterCommandHandler(kIdUpperLimitEntry, LimitTrackingHandler);
-    RegisterCommandHandler(kIdLowerLimitEntry, LimitTrackingHandler);
+    RegisterCommandHandler(kIdUpperLimitEntry, UpperLimitTrackingHandler);
+    RegisterCommandHandler(kIdLowerLimitEntry, LowerLimitTrackingHandler);
     RegisterCommandHandler(kIdConnect, ConnectHandler);
     RegisterCommandHandler(kIdReadConfiguration, ReadConfigurationHandler);
     RegisterCommandHandler(kIdReadVersion, ReadVersionHandler);
