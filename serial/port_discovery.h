@@ -26,6 +26,10 @@ void PortDiscovery();
 using PortListSource = std::function<std::optional<std::vector<std::u16string>>()>;
 void SetPortListSource(PortListSource source);
 
+// The platform's own list, in its order: the registry on Windows, sysfs on Linux, /dev/cu.* on
+// macOS. std::nullopt when the platform has no list at all.
+std::optional<std::vector<std::u16string>> ListPlatformSerialPorts();
+
 // The Linux and macOS listing: serial devices under `sysfs_class_tty` (normally
 // /sys/class/tty) backed by a real driver, in natural order, as /dev/... paths.
 std::vector<std::u16string> ListSysfsSerialPorts(const std::string& sysfs_class_tty,

@@ -1,1 +1,68 @@
-// Not written yet.
+#include "serial/response_reader.h"
+
+#include <algorithm>
+#include <iterator>
+
+#include "app/operation_state.h"
+#include "device/protocol.h"
+#include "device/text_conversion.h"
+
+std::uint8_t SensorReplyBuffer[15] = {};
+std::uint8_t ColdJunctionBuffer[3] = {};
+std::uint8_t VersionBuffer[4] = {};
+
+std::u16string UpperLimitText;
+std::u16string LowerLimitText;
+bool LowerLimitNegative = false;
+
+// The buffers and texts are plain: the opener reads them only after it has waited for this
+// thread to finish.
+void ResponseReader(SerialPort* port, std::uint16_t expected) {
+    if (port == nullptr || !port->IsOpen()) return;
+
+    std::uint8_t* buffer = nullptr;
+    std::size_t length = 0;
+    switch (expected) {
+        case kExpectSensorReply:
+            // Firmware too new for this program: its reply length is unknown, so nothing is read.
+            length = SensorReplyLength(VersionBuffer[2]);
+            if (length == 0) return;
+            buffer = SensorReplyBuffer;
+            break;
+        case kExpectColdJunctionReply:
+            length = kColdJunctionReplyLength;
+            buffer = ColdJunctionBuffer;
+            break;
+        case kExpectVersionReply:
+            length = kVersionReplyLength;
+            buffer = VersionBuffer;
+            break;
+        default:
+            return;
+    }
+
+    const long received = ReadSerial(*port, buffer, length);
+    if (received != static_cast<long>(length)) {
+        ReplyOk = 0;
+        LinkState = kLinkIdle;
+        return;
+    }
+    buffer[length] = 0;
+    if (expected == kExpectSensorReply) {
+        const DecodedRange range = DecodeRange(SensorReplyBuffer);
+        UpperLimitText = RenderInteger(range.upper);
+        LowerLimitText = RenderInteger(range.lower);
+        LowerLimitNegative = range.lower_negative;
+    }
+    ReplyOk = 1;
+    LinkState = kLinkIdle;
+}
+
+void ResetReceiveBuffers() {
+    std::fill(std::begin(SensorReplyBuffer), std::end(SensorReplyBuffer), 0);
+    std::fill(std::begin(ColdJunctionBuffer), std::end(ColdJunctionBuffer), 0);
+    std::fill(std::begin(VersionBuffer), std::end(VersionBuffer), 0);
+    UpperLimitText.clear();
+    LowerLimitText.clear();
+    LowerLimitNegative = false;
+}

@@ -1,1 +1,205 @@
-// Not written yet.
+// The serial-port backend on POSIX terminals (Linux and macOS).
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "serial/device_path.h"
+#include "serial/serial_port.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+Clock::time_point DeadlineFor(std::uint32_t per_byte_ms, std::uint32_t constant_ms,
+                              std::size_t count) {
+    const auto total = std::chrono::milliseconds(per_byte_ms) * static_cast<long long>(count) +
+                       std::chrono::milliseconds(constant_ms);
+    return Clock::now() + total;
+}
+
+// Milliseconds left until `deadline`, rounded up so that poll never wakes just before it.
+int MillisecondsLeft(Clock::time_point deadline) {
+    const auto left = deadline - Clock::now();
+    if (left <= Clock::duration::zero()) return 0;
+    return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
+}
+
+// A terminal without modem lines (a pseudo-terminal, some USB adapters) refuses these requests;
+// the link works without them.
+bool SetModemLine(int fd, unsigned long request, int line) {
+    if (::ioctl(fd, request, &line) == 0) return true;
+    return errno == ENOTTY || errno == EINVAL;
+}
+
+class PendingRead {
+public:
+    explicit PendingRead(std::atomic<int>& counter) : counter_(counter) { ++counter_; }
+    ~PendingRead() { --counter_; }
+    PendingRead(const PendingRead&) = delete;
+    PendingRead& operator=(const PendingRead&) = delete;
+
+private:
+    std::atomic<int>& counter_;
+};
+
+}  // namespace
+
+SerialPort::~SerialPort() { Close(); }
+
+SerialPort::SerialPort(SerialPort&& other) noexcept
+    : native(other.native), timeouts(other.timeouts) {
+    other.native = kInvalid;
+}
+
+SerialPort& SerialPort::operator=(SerialPort&& other) noexcept {
+    if (this != &other) {
+        Close();
+        native = other.native;
+        timeouts = other.timeouts;
+        other.native = kInvalid;
+    }
+    return *this;
+}
+
+bool SerialPort::IsOpen() const { return native != kInvalid; }
+
+void SerialPort::Close() {
+    if (native == kInvalid) return;
+    // Exclusive mode belongs to the terminal, not to this descriptor: left on, it would keep
+    // refusing openings for as long as anyone else holds the terminal open.
+    ::ioctl(native, TIOCNXCL);
+    ::close(native);
+    native = kInvalid;
+}
+
+SerialPort OpenSerialDevice(std::u16string_view name) {
+    SerialPort port;
+    const std::string path = DevicePathFromPortName(name);
+    // Without O_NONBLOCK the open of a modem line would wait for carrier detect.
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return port;
+    port.native = fd;
+    // The lock keeps out every other program that asks for it, the superuser included; the
+    // terminal's exclusive mode keeps out ordinary users who do not.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        port.native = SerialPort::kInvalid;
+        return port;
+    }
+    ::ioctl(fd, TIOCEXCL);
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags != -1) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    return port;
+}
+
+bool ReadLineSettings(SerialPort& port) {
+    termios settings{};
+    return ::tcgetattr(port.native, &settings) == 0;
+}
+
+bool ApplyLineSettings(SerialPort& port) {
+    termios settings{};
+    if (::tcgetattr(port.native, &settings) != 0) return false;
+
+    settings.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
+                                                ICRNL | IXON | IXOFF | IXANY | INPCK);
+    settings.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    settings.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    settings.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB);
+#ifdef CRTSCTS
+    settings.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS);
+#endif
+    settings.c_cflag |= CS8 | CREAD | CLOCAL;
+    // Reads wait in poll with their own deadline; the terminal itself never holds them.
+    settings.c_cc[VMIN] = 0;
+    settings.c_cc[VTIME] = 0;
+    if (::cfsetispeed(&settings, B9600) != 0 || ::cfsetospeed(&settings, B9600) != 0) return false;
+    if (::tcsetattr(port.native, TCSANOW, &settings) != 0) return false;
+
+    return SetModemLine(port.native, TIOCMBIS, TIOCM_DTR) &&
+           SetModemLine(port.native, TIOCMBIC, TIOCM_RTS);
+}
+
+void SetEventMaskAndQueues(SerialPort&) {
+    // A terminal reports readiness through poll and sizes its own queues.
+}
+
+bool ApplyTimeouts(SerialPort& port, const PortTimeouts& timeouts) {
+    port.timeouts = timeouts;
+    return port.IsOpen();
+}
+
+void DiscardBuffers(SerialPort& port) {
+    // write() returns before the bytes leave the line, so a discard right after a send would
+    // drop the frame; wait for the transmit queue to empty, within the write time-out. (On a
+    // pseudo-terminal, flushing output would even drop the bytes the other side has not read.)
+    int queued = 0;
+    if (::ioctl(port.native, TIOCOUTQ, &queued) == 0 && queued > 0) {
+        const auto deadline = DeadlineFor(port.timeouts.write_per_byte_ms,
+                                          port.timeouts.write_constant_ms,
+                                          static_cast<std::size_t>(queued));
+        while (queued > 0 && Clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            if (::ioctl(port.native, TIOCOUTQ, &queued) != 0) break;
+        }
+    }
+    // Input that a waiting read is owed is that read's, not the discard's.
+    if (port.pending_reads.load() == 0) ::tcflush(port.native, TCIFLUSH);
+}
+
+long ReadSerial(SerialPort& port, std::uint8_t* buffer, std::size_t count) {
+    PendingRead pending(port.pending_reads);
+    const auto deadline =
+        DeadlineFor(port.timeouts.read_per_byte_ms, port.timeouts.read_constant_ms, count);
+    std::size_t received = 0;
+    while (received < count) {
+        pollfd poll_fd{port.native, POLLIN, 0};
+        const int ready = ::poll(&poll_fd, 1, MillisecondsLeft(deadline));
+        if (ready < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (ready == 0) break;
+        if ((poll_fd.revents & POLLIN) == 0) return -1;  // hang-up, error or a bad descriptor
+        const ssize_t n = ::read(port.native, buffer + received, count - received);
+        if (n < 0) {
+            if (errno == EINTR || errno == EAGAIN) continue;
+            return -1;
+        }
+        if (n == 0 && (poll_fd.revents & (POLLHUP | POLLERR)) != 0) return -1;
+        received += static_cast<std::size_t>(n);
+    }
+    return static_cast<long>(received);
+}
+
+long WriteSerial(SerialPort& port, const std::uint8_t* data, std::size_t count) {
+    const auto deadline =
+        DeadlineFor(port.timeouts.write_per_byte_ms, port.timeouts.write_constant_ms, count);
+    std::size_t sent = 0;
+    while (sent < count) {
+        pollfd poll_fd{port.native, POLLOUT, 0};
+        const int ready = ::poll(&poll_fd, 1, MillisecondsLeft(deadline));
+        if (ready < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (ready == 0) break;
+        if ((poll_fd.revents & POLLOUT) == 0) return -1;
+        const ssize_t n = ::write(port.native, data + sent, count - sent);
+        if (n < 0) {
+            if (errno == EINTR || errno == EAGAIN) continue;
+            return -1;
+        }
+        sent += static_cast<std::size_t>(n);
+    }
+    return static_cast<long>(sent);
+}

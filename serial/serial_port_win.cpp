@@ -1,0 +1,189 @@
+// The serial-port backend on Windows: a communications device opened for overlapped I/O.
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <string>
+
+#include "serial/serial_port.h"
+
+namespace {
+
+// How long a transfer may outlive its COMMTIMEOUTS before it is cancelled. The driver ends it
+// first; this only keeps a thread from hanging on a driver that ignores the time-outs.
+constexpr DWORD kSafetyMarginMs = 1000;
+
+HANDLE Native(const SerialPort& port) { return static_cast<HANDLE>(port.native); }
+
+// "COM10" and above exist only in the device namespace; "COM1" to "COM9" are found there too.
+std::u16string DevicePath(std::u16string_view name) {
+    if (name.substr(0, 2) == u"\\\\") return std::u16string(name);
+    return u"\\\\.\\" + std::u16string(name);
+}
+
+class PendingRead {
+public:
+    explicit PendingRead(std::atomic<int>& counter) : counter_(counter) { ++counter_; }
+    ~PendingRead() { --counter_; }
+    PendingRead(const PendingRead&) = delete;
+    PendingRead& operator=(const PendingRead&) = delete;
+
+private:
+    std::atomic<int>& counter_;
+};
+
+// One overlapped transfer with its own completion event: a read waiting on the port never
+// holds up a write on the same handle, as it would on a handle opened for synchronous I/O.
+class Transfer {
+public:
+    Transfer() { overlapped_.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr); }
+    ~Transfer() {
+        if (overlapped_.hEvent != nullptr) ::CloseHandle(overlapped_.hEvent);
+    }
+    Transfer(const Transfer&) = delete;
+    Transfer& operator=(const Transfer&) = delete;
+
+    bool Ready() const { return overlapped_.hEvent != nullptr; }
+    OVERLAPPED* Overlapped() { return &overlapped_; }
+
+    // Waits for the transfer that `started` (the result of ReadFile or WriteFile) began. Returns
+    // the bytes transferred, or -1 when the call failed. A transfer still running after
+    // `limit_ms` is cancelled and counts as timed out with what it moved so far.
+    long Finish(HANDLE handle, BOOL started, DWORD limit_ms) {
+        if (!started && ::GetLastError() != ERROR_IO_PENDING) return -1;
+        bool cancelled = false;
+        if (::WaitForSingleObject(overlapped_.hEvent, limit_ms) != WAIT_OBJECT_0) {
+            ::CancelIoEx(handle, &overlapped_);
+            cancelled = true;
+        }
+        // Waits for the cancellation too: the OVERLAPPED must outlive the transfer.
+        DWORD transferred = 0;
+        if (!::GetOverlappedResult(handle, &overlapped_, &transferred, TRUE)) {
+            if (!(cancelled && ::GetLastError() == ERROR_OPERATION_ABORTED)) return -1;
+        }
+        return static_cast<long>(transferred);
+    }
+
+private:
+    OVERLAPPED overlapped_{};
+};
+
+DWORD LimitFor(std::uint32_t per_byte_ms, std::uint32_t constant_ms, std::size_t count) {
+    return static_cast<DWORD>(per_byte_ms * count + constant_ms) + kSafetyMarginMs;
+}
+
+}  // namespace
+
+SerialPort::~SerialPort() { Close(); }
+
+SerialPort::SerialPort(SerialPort&& other) noexcept
+    : native(other.native), timeouts(other.timeouts) {
+    other.native = kInvalid;
+}
+
+SerialPort& SerialPort::operator=(SerialPort&& other) noexcept {
+    if (this != &other) {
+        Close();
+        native = other.native;
+        timeouts = other.timeouts;
+        other.native = kInvalid;
+    }
+    return *this;
+}
+
+bool SerialPort::IsOpen() const { return native != kInvalid; }
+
+void SerialPort::Close() {
+    if (native == kInvalid) return;
+    ::CloseHandle(Native(*this));
+    native = kInvalid;
+}
+
+SerialPort OpenSerialDevice(std::u16string_view name) {
+    SerialPort port;
+    const std::u16string path = DevicePath(name);
+    port.native = ::CreateFileW(reinterpret_cast<const wchar_t*>(path.c_str()),
+                                GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_OVERLAPPED, nullptr);
+    return port;
+}
+
+bool ReadLineSettings(SerialPort& port) {
+    DCB settings{};
+    settings.DCBlength = sizeof(settings);
+    return ::GetCommState(Native(port), &settings) != FALSE;
+}
+
+bool ApplyLineSettings(SerialPort& port) {
+    DCB settings{};
+    settings.DCBlength = sizeof(settings);
+    // Fields not set here keep what the driver reported; a failed read leaves them zero.
+    ::GetCommState(Native(port), &settings);
+    settings.BaudRate = CBR_9600;
+    settings.ByteSize = 8;
+    settings.Parity = NOPARITY;
+    settings.StopBits = ONESTOPBIT;
+    settings.fBinary = TRUE;
+    settings.fParity = FALSE;
+    settings.fOutxCtsFlow = FALSE;
+    settings.fOutxDsrFlow = FALSE;
+    settings.fDtrControl = DTR_CONTROL_ENABLE;
+    settings.fDsrSensitivity = FALSE;
+    settings.fTXContinueOnXoff = FALSE;
+    settings.fOutX = FALSE;
+    settings.fInX = FALSE;
+    settings.fErrorChar = FALSE;
+    settings.fNull = FALSE;
+    settings.fRtsControl = RTS_CONTROL_DISABLE;
+    settings.fAbortOnError = FALSE;
+    return ::SetCommState(Native(port), &settings) != FALSE;
+}
+
+void SetEventMaskAndQueues(SerialPort& port) {
+    ::SetCommMask(Native(port), EV_RXCHAR);
+    ::SetupComm(Native(port), 16384, 16384);
+}
+
+bool ApplyTimeouts(SerialPort& port, const PortTimeouts& timeouts) {
+    port.timeouts = timeouts;
+    COMMTIMEOUTS driver{};
+    ::GetCommTimeouts(Native(port), &driver);
+    driver.ReadIntervalTimeout = 0;
+    driver.ReadTotalTimeoutMultiplier = timeouts.read_per_byte_ms;
+    driver.ReadTotalTimeoutConstant = timeouts.read_constant_ms;
+    driver.WriteTotalTimeoutMultiplier = timeouts.write_per_byte_ms;
+    driver.WriteTotalTimeoutConstant = timeouts.write_constant_ms;
+    return ::SetCommTimeouts(Native(port), &driver) != FALSE;
+}
+
+void DiscardBuffers(SerialPort& port) {
+    // Bytes that arrive while a read waits go straight to that read, so clearing the receive
+    // buffer never takes a reply away from it; no transfer is aborted.
+    ::PurgeComm(Native(port), PURGE_TXCLEAR | PURGE_RXCLEAR);
+}
+
+long ReadSerial(SerialPort& port, std::uint8_t* buffer, std::size_t count) {
+    PendingRead pending(port.pending_reads);
+    Transfer transfer;
+    if (!transfer.Ready()) return -1;
+    const BOOL started = ::ReadFile(Native(port), buffer, static_cast<DWORD>(count), nullptr,
+                                    transfer.Overlapped());
+    return transfer.Finish(
+        Native(port), started,
+        LimitFor(port.timeouts.read_per_byte_ms, port.timeouts.read_constant_ms, count));
+}
+
+long WriteSerial(SerialPort& port, const std::uint8_t* data, std::size_t count) {
+    Transfer transfer;
+    if (!transfer.Ready()) return -1;
+    const BOOL started = ::WriteFile(Native(port), data, static_cast<DWORD>(count), nullptr,
+                                     transfer.Overlapped());
+    return transfer.Finish(
+        Native(port), started,
+        LimitFor(port.timeouts.write_per_byte_ms, port.timeouts.write_constant_ms, count));
+}
