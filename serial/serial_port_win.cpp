@@ -162,9 +162,11 @@ bool ApplyTimeouts(SerialPort& port, const PortTimeouts& timeouts) {
 }
 
 void DiscardBuffers(SerialPort& port) {
-    // Bytes that arrive while a read waits go straight to that read, so clearing the receive
-    // buffer never takes a reply away from it; no transfer is aborted.
-    ::PurgeComm(Native(port), PURGE_TXCLEAR | PURGE_RXCLEAR);
+    // Input that a waiting read is owed is that read's, not the discard's: a reader counts as
+    // waiting from its start, before its ReadFile has reached the driver.
+    DWORD what = PURGE_TXCLEAR;
+    if (port.pending_reads.load() == 0) what |= PURGE_RXCLEAR;
+    ::PurgeComm(Native(port), what);
 }
 
 long ReadSerial(SerialPort& port, std::uint8_t* buffer, std::size_t count) {
