@@ -7,6 +7,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <string>
@@ -142,11 +143,14 @@ void DiscardBuffers(SerialPort& port) {
     // write() returns before the bytes leave the line, so a discard right after a send would
     // drop the frame; wait for the transmit queue to empty, within the write time-out. (On a
     // pseudo-terminal, flushing output would even drop the bytes the other side has not read.)
+    // The wait is that of a write of the queued bytes; this program never queues more than one
+    // frame, so a longer queue (someone else's) gets no more than a frame's time.
+    constexpr std::size_t kLongestFrame = 255;
     int queued = 0;
     if (::ioctl(port.native, TIOCOUTQ, &queued) == 0 && queued > 0) {
-        const auto deadline = DeadlineFor(port.timeouts.write_per_byte_ms,
-                                          port.timeouts.write_constant_ms,
-                                          static_cast<std::size_t>(queued));
+        const auto deadline =
+            DeadlineFor(port.timeouts.write_per_byte_ms, port.timeouts.write_constant_ms,
+                        std::min(static_cast<std::size_t>(queued), kLongestFrame));
         while (queued > 0 && Clock::now() < deadline) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
             if (::ioctl(port.native, TIOCOUTQ, &queued) != 0) break;
