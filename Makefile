@@ -36,3 +36,9 @@ test-tsan: deps
 
 clean:
 	rm -rf build build-asan build-tsan
+
+# Pictures of the main window and the access-code dialog, drawn offscreen, in screenshots/.
+screenshot: deps
+	cmake -S . -B build $(CMAKE_FLAGS)
+	cmake --build build -j $(JOBS) --target window-screenshot
+	QT_QPA_PLATFORM=offscreen ./build/app/window-screenshot screenshots
