@@ -9,6 +9,7 @@
 
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "app/operation_state.h"
@@ -264,8 +265,13 @@ TEST_F(PortLinkTest, AWriteCutShortByTheTimeOutIsASendFailure) {
     HandleSlot slot;
     ASSERT_TRUE(OpenPortQuick(slot, window));
     // Nobody reads the device side: fill the line until it takes no more.
+    // The terminal moves bytes on to the device side in the background, making room again; it
+    // is full once a round after a pause takes nothing more.
     const std::vector<std::uint8_t> filler(4096, 0x00);
-    while (::write(pty.Observer(), filler.data(), filler.size()) > 0) {
+    for (bool took_some = true; took_some;) {
+        took_some = false;
+        while (::write(pty.Observer(), filler.data(), filler.size()) > 0) took_some = true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
 
     EXPECT_FALSE(SendFrame(UnlockPreamble.size(), UnlockPreamble.data(), slot, window));
