@@ -42,3 +42,10 @@ screenshot: deps
 	cmake -S . -B build $(CMAKE_FLAGS)
 	cmake --build build -j $(JOBS) --target window-screenshot
 	QT_QPA_PLATFORM=offscreen ./build/app/window-screenshot screenshots
+
+# The Windows serial link, cross-built with mingw-w64 and run under Wine against the simulated
+# transmitter, compared with the same cases on Linux.
+.PHONY: test-wine
+test-wine:
+	./scripts/install-deps.sh --windows
+	JOBS=$(JOBS) ./scripts/wine-tests.sh

@@ -64,7 +64,12 @@ public:
         // Waits for the cancellation too: the OVERLAPPED must outlive the transfer.
         DWORD transferred = 0;
         if (!::GetOverlappedResult(handle, &overlapped_, &transferred, TRUE)) {
-            if (!(cancelled && ::GetLastError() == ERROR_OPERATION_ABORTED)) return -1;
+            // Windows ends a transfer at its COMMTIMEOUTS with success and a short count; Wine
+            // reports the same time-out as ERROR_TIMEOUT. Both are a time-out, not a failure.
+            const DWORD error = ::GetLastError();
+            const bool timed_out =
+                error == ERROR_TIMEOUT || (cancelled && error == ERROR_OPERATION_ABORTED);
+            if (!timed_out) return -1;
         }
         return static_cast<long>(transferred);
     }
@@ -162,30 +167,41 @@ bool ApplyTimeouts(SerialPort& port, const PortTimeouts& timeouts) {
 }
 
 void DiscardBuffers(SerialPort& port) {
+    // The transmit buffer is never cleared: every write has been waited for, so on a Windows
+    // driver it holds nothing of ours any more, while a driver that completes writes before the
+    // bytes are on the line (a USB adapter; Wine, which hands them to the Unix terminal) would
+    // lose the frame just sent. Such a queue is waited out instead, within the write time-out.
+    const DWORD start = ::GetTickCount();
+    DWORD errors = 0;
+    COMSTAT status{};
+    while (::ClearCommError(Native(port), &errors, &status) && status.cbOutQue > 0) {
+        const DWORD limit = port.timeouts.write_per_byte_ms * status.cbOutQue +
+                            port.timeouts.write_constant_ms;
+        if (::GetTickCount() - start >= limit) break;
+        ::Sleep(1);
+    }
     // Input that a waiting read is owed is that read's, not the discard's: a reader counts as
     // waiting from its start, before its ReadFile has reached the driver.
-    DWORD what = PURGE_TXCLEAR;
-    if (port.pending_reads.load() == 0) what |= PURGE_RXCLEAR;
-    ::PurgeComm(Native(port), what);
+    if (port.pending_reads.load() == 0) ::PurgeComm(Native(port), PURGE_RXCLEAR);
 }
 
 long ReadSerial(SerialPort& port, std::uint8_t* buffer, std::size_t count) {
     PendingRead pending(port.pending_reads);
     Transfer transfer;
     if (!transfer.Ready()) return -1;
+    const DWORD limit =
+        LimitFor(port.timeouts.read_per_byte_ms, port.timeouts.read_constant_ms, count);
     const BOOL started = ::ReadFile(Native(port), buffer, static_cast<DWORD>(count), nullptr,
                                     transfer.Overlapped());
-    return transfer.Finish(
-        Native(port), started,
-        LimitFor(port.timeouts.read_per_byte_ms, port.timeouts.read_constant_ms, count));
+    return transfer.Finish(Native(port), started, limit);
 }
 
 long WriteSerial(SerialPort& port, const std::uint8_t* data, std::size_t count) {
     Transfer transfer;
     if (!transfer.Ready()) return -1;
+    const DWORD limit =
+        LimitFor(port.timeouts.write_per_byte_ms, port.timeouts.write_constant_ms, count);
     const BOOL started = ::WriteFile(Native(port), data, static_cast<DWORD>(count), nullptr,
                                      transfer.Overlapped());
-    return transfer.Finish(
-        Native(port), started,
-        LimitFor(port.timeouts.write_per_byte_ms, port.timeouts.write_constant_ms, count));
+    return transfer.Finish(Native(port), started, limit);
 }
