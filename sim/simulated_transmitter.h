@@ -3,6 +3,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,6 +23,8 @@ enum class Fault {
     kVanish,      // the pseudo-terminal closes: the port is gone
 };
 
+struct TraceEntry;
+
 struct Options {
     std::array<std::uint8_t, 3> version{1, 0, 3};
     // The configuration the device holds, as a 'D' frame (byte 0 is 'D').
@@ -39,6 +42,8 @@ struct Options {
     // Time a byte takes on the line (9600 baud, 10 bits a byte).
     std::chrono::microseconds byte_time{1042};
     std::chrono::milliseconds late_reply_delay{300};
+    // Told of every message as the device handles it, on the device's own thread.
+    std::function<void(const TraceEntry&)> on_message;
 };
 
 // One byte the device received, with when it arrived.
