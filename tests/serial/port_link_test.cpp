@@ -264,9 +264,9 @@ TEST_F(PortLinkTest, AWriteCutShortByTheTimeOutIsASendFailure) {
     SetPortName(pty.PortName());
     HandleSlot slot;
     ASSERT_TRUE(OpenPortQuick(slot, window));
-    // Nobody reads the device side: fill the line until it takes no more.
-    // The terminal moves bytes on to the device side in the background, making room again; it
-    // is full once a round after a pause takes nothing more.
+    // Nobody reads the device side: fill the line until it takes no more. The terminal moves
+    // bytes on to the device side in the background, making room again; it is full once a
+    // round after a pause takes nothing more.
     const std::vector<std::uint8_t> filler(4096, 0x00);
     for (bool took_some = true; took_some;) {
         took_some = false;
