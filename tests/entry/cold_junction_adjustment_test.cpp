@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <ostream>
@@ -168,10 +167,7 @@ TEST_P(AcceptedAdjustment, SendsTheFrameAfterThePreambleAndVerifiesIt) {
 
     std::vector<std::uint8_t> sent = kPreambleOnly;
     sent.insert(sent.end(), row.frame.begin(), row.frame.end());
-    const std::vector<std::uint8_t> received = ReceivedAtLeast(sent.size());
-    EXPECT_EQ(std::vector<std::uint8_t>(received.begin(),
-                                        received.begin() + std::min(received.size(), sent.size())),
-              sent);
+    EXPECT_EQ(FirstReceived(device, sent.size()), sent);
 
     ASSERT_TRUE(WaitUntilReady());
     EXPECT_EQ(device.ColdJunctionTenths(), row.tenths);
@@ -189,10 +185,7 @@ TEST_F(AdjustFixture, OneCorrectCodeOpensTheAdjustmentForLaterCommands) {
     Adjust(std::nullopt, u"23.57");
     EXPECT_EQ(window.Messages().size(), 1u);
     const std::vector<std::uint8_t> sent{0xAA, 0xAA, 0x46, 0x00, 0xEB, 0x00};
-    const std::vector<std::uint8_t> received = ReceivedAtLeast(sent.size());
-    EXPECT_EQ(std::vector<std::uint8_t>(received.begin(),
-                                        received.begin() + std::min(received.size(), sent.size())),
-              sent);
+    EXPECT_EQ(FirstReceived(device, sent.size()), sent);
     ASSERT_TRUE(WaitUntilReady());
 }
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <string>
@@ -17,15 +18,50 @@
 #include "sim/simulated_transmitter.h"
 #include "tests/support/recording_window.h"
 
+// What the device received, once at least `count` bytes are in (or the patience is gone).
+inline std::vector<std::uint8_t> ReceivedAtLeast(const sim::SimulatedTransmitter& device,
+                                                 std::size_t count) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    std::vector<std::uint8_t> received = device.ReceivedValues();
+    while (received.size() < count && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        received = device.ReceivedValues();
+    }
+    return received;
+}
+
+// What the device received after `count` bytes and a pause in which nothing more was due.
+inline std::vector<std::uint8_t> ReceivedAfterQuiet(const sim::SimulatedTransmitter& device,
+                                                    std::size_t count) {
+    ReceivedAtLeast(device, count);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    return device.ReceivedValues();
+}
+
+// The first `count` bytes the device received (fewer if no more came).
+inline std::vector<std::uint8_t> FirstReceived(const sim::SimulatedTransmitter& device,
+                                               std::size_t count) {
+    std::vector<std::uint8_t> received = ReceivedAtLeast(device, count);
+    received.resize(std::min(received.size(), count));
+    return received;
+}
+
+inline const std::vector<std::uint8_t> kPreambleOnly{0xAA, 0xAA};
+
+// The process-wide state as the program starts with it.
+inline void ResetProgramState() {
+    ResetOperationState();
+    ResetReceiveBuffers();
+    ResetConfigFrame();
+    AccessGranted = 0;
+}
+
 // Every case starts from the program's start state, with the simulated transmitter as the
 // only port there is.
 class EntryFixture : public ::testing::Test {
 protected:
     void SetUp() override {
-        ResetOperationState();
-        ResetReceiveBuffers();
-        ResetConfigFrame();
-        AccessGranted = 0;
+        ResetProgramState();
         ASSERT_TRUE(device.IsRunning());
         const std::string path = device.PortPath();
         SetPortName(std::u16string(path.begin(), path.end()));
@@ -35,26 +71,14 @@ protected:
     // A worker still running would write into the window after it is gone.
     void TearDown() override { EXPECT_TRUE(WaitUntilReady()); }
 
-    // What the device received, once at least `count` bytes are in (or the patience is gone).
     std::vector<std::uint8_t> ReceivedAtLeast(std::size_t count) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        std::vector<std::uint8_t> received = device.ReceivedValues();
-        while (received.size() < count && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            received = device.ReceivedValues();
-        }
-        return received;
+        return ::ReceivedAtLeast(device, count);
     }
-
-    // What the device received after `count` bytes and a pause in which nothing more was due.
     std::vector<std::uint8_t> ReceivedAfterQuiet(std::size_t count) {
-        ReceivedAtLeast(count);
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        return device.ReceivedValues();
+        return ::ReceivedAfterQuiet(device, count);
     }
 
     sim::SimulatedTransmitter device;
     RecordingWindow window;
 };
 
-inline const std::vector<std::uint8_t> kPreambleOnly{0xAA, 0xAA};
