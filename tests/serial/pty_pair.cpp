@@ -36,7 +36,9 @@ PtyPair::~PtyPair() {
     if (observer_ >= 0) ::close(observer_);
 }
 
-std::u16string PtyPair::PortName() const { return std::u16string(port_path_.begin(), port_path_.end()); }
+std::u16string PtyPair::PortName() const {
+    return std::u16string(port_path_.begin(), port_path_.end());
+}
 
 void PtyPair::DeviceWrite(const std::vector<std::uint8_t>& bytes) {
     std::size_t sent = 0;

@@ -9,7 +9,7 @@
 // side; the port side is opened by the code under test. A second descriptor on the port side
 // (the observer) keeps it alive and lets the test look at its settings and its input queue.
 class PtyPair {
-public:
+  public:
     PtyPair();
     ~PtyPair();
     PtyPair(const PtyPair&) = delete;
@@ -25,8 +25,8 @@ public:
     void DeviceWrite(const std::vector<std::uint8_t>& bytes);
     // What the device hears: bytes until `count` have come or the line has been quiet for
     // `quiet`.
-    std::vector<std::uint8_t> DeviceRead(std::size_t count,
-                                         std::chrono::milliseconds quiet = std::chrono::milliseconds(300));
+    std::vector<std::uint8_t> DeviceRead(
+        std::size_t count, std::chrono::milliseconds quiet = std::chrono::milliseconds(300));
     // The device is unplugged.
     void CloseMaster();
     // Bytes waiting on the port side that nobody has read.
@@ -36,7 +36,7 @@ public:
     std::size_t WaitForUnreadInput(std::size_t count,
                                    std::chrono::milliseconds limit = std::chrono::seconds(2)) const;
 
-private:
+  private:
     int master_ = -1;
     int observer_ = -1;
     std::string port_path_;
