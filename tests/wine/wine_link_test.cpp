@@ -112,6 +112,113 @@ TEST_F(SerialLinkTest, DiscoveryKeepsTheLastPortThePlatformLists) {
     EXPECT_EQ(Utf8(PortNameView()), Utf8(TestPort()));
 }
 
+#ifdef _WIN32
+// The serial-port list in the registry, rewritten for one case and put back afterwards.
+constexpr wchar_t kSerialCommKey[] = L"Hardware\\DeviceMap\\SerialComm";
+
+struct RegistryPort {
+    std::u16string value_name;
+    std::u16string device;
+};
+using RegistryPorts = std::optional<std::vector<RegistryPort>>;  // nullopt: no key at all
+
+RegistryPorts ReadSerialComm() {
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSerialCommKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        return std::nullopt;
+    }
+    std::vector<RegistryPort> ports;
+    for (DWORD index = 0;; ++index) {
+        std::array<char16_t, 1024> name{};
+        std::array<char16_t, 1024> data{};
+        DWORD name_size = static_cast<DWORD>(name.size());
+        DWORD data_size = static_cast<DWORD>(data.size() * sizeof(char16_t));
+        if (::RegEnumValueW(key, index, reinterpret_cast<wchar_t*>(name.data()), &name_size,
+                            nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()),
+                            &data_size) != ERROR_SUCCESS) {
+            break;
+        }
+        ports.push_back({name.data(), data.data()});
+    }
+    ::RegCloseKey(key);
+    return ports;
+}
+
+void WriteSerialComm(const RegistryPorts& ports) {
+    ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, kSerialCommKey);
+    if (!ports) return;
+    HKEY key = nullptr;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSerialCommKey, 0, nullptr,
+                                REG_OPTION_VOLATILE, KEY_WRITE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    for (const RegistryPort& port : *ports) {
+        ASSERT_EQ(::RegSetValueExW(key, reinterpret_cast<const wchar_t*>(port.value_name.c_str()),
+                                   0, REG_SZ, reinterpret_cast<const BYTE*>(port.device.c_str()),
+                                   static_cast<DWORD>((port.device.size() + 1) * sizeof(char16_t))),
+                  ERROR_SUCCESS);
+    }
+    ::RegCloseKey(key);
+}
+
+struct RegistryDiscoveryCase {
+    const char* name;
+    RegistryPorts listed;
+    std::u16string_view before;  // PortName before the discovery
+    std::u16string_view after;
+};
+
+void PrintTo(const RegistryDiscoveryCase& row, std::ostream* out) { *out << row.name; }
+
+class RegistryDiscoveryTest : public SerialLinkTest,
+                              public ::testing::WithParamInterface<RegistryDiscoveryCase> {
+protected:
+    void SetUp() override {
+        SerialLinkTest::SetUp();
+        if (HasFatalFailure()) return;
+        if (!RunningUnderWine()) {
+            GTEST_SKIP() << "rewrites the machine's list of serial ports: only in a Wine prefix";
+        }
+        saved_ = ReadSerialComm();
+    }
+    void TearDown() override {
+        if (RunningUnderWine()) WriteSerialComm(saved_);
+        SerialLinkTest::TearDown();
+    }
+
+private:
+    RegistryPorts saved_;
+};
+
+// Longer than the 255 bytes the listing takes of a value's data.
+const std::u16string kOverlongDevice(200, u'X');
+
+const RegistryDiscoveryCase kRegistryDiscoveryCases[] = {
+    {"no_key_keeps_the_earlier_name", std::nullopt, u"COM3", u"COM3"},
+    {"no_ports_keep_the_earlier_name", std::vector<RegistryPort>{}, u"COM3", u"COM3"},
+    {"of_three_ports_the_third_is_kept",
+     std::vector<RegistryPort>{{u"\\Device\\Serial1", u"COM4"},
+                               {u"\\Device\\Serial2", u"COM5"},
+                               {u"\\Device\\Serial3", u"COM6"}},
+     u"", u"COM6"},
+    {"a_port_too_long_to_fit_does_not_end_the_list",
+     std::vector<RegistryPort>{{u"\\Device\\Serial1", u"COM4"},
+                               {u"\\Device\\Serial2", kOverlongDevice},
+                               {u"\\Device\\Serial3", u"COM6"}},
+     u"", u"COM6"},
+};
+
+TEST_P(RegistryDiscoveryTest, KeepsTheLastListedPort) {
+    ASSERT_NO_FATAL_FAILURE(WriteSerialComm(GetParam().listed));
+    SetPortName(GetParam().before);
+    PortDiscovery();
+    EXPECT_EQ(Utf8(PortNameView()), Utf8(GetParam().after));
+}
+
+INSTANTIATE_TEST_SUITE_P(Registry, RegistryDiscoveryTest,
+                         ::testing::ValuesIn(kRegistryDiscoveryCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+#endif
+
 // ---------------------------------------------------------------------------------------------
 // The backend's calls on the driver, in both opening profiles
 
