@@ -18,7 +18,7 @@ QString ObjectNameFor(int identity) {
     return QStringLiteral("id_%1").arg(identity);
 }
 
-// MulDiv as the original platform rounds it: to the nearest, halves away from zero.
+// Rounds as Windows' MulDiv does: to the nearest, halves away from zero.
 int ScaleRounded(int value, int numerator, int denominator) {
     const long long product = static_cast<long long>(value) * numerator;
     const long long half = denominator / 2;
@@ -26,8 +26,8 @@ int ScaleRounded(int value, int numerator, int denominator) {
                                          : (product - half) / denominator);
 }
 
-// Read-only boxes there take the dialog's face colour, which is how the user tells them apart
-// from the boxes to type into.
+// Read-only boxes show the dialog's face colour, as on Windows: that is how the user tells them
+// apart from the boxes to type into.
 void GiveFaceBackground(QWidget& box) {
     QPalette palette = box.palette();
     palette.setColor(QPalette::Base, palette.color(QPalette::Window));
@@ -45,7 +45,7 @@ QWidget* CreateLabel(const DialogControl& control, QWidget& parent) {
 }
 
 // A label at least two lines high wraps its words. A one-line label that is a few pixels too
-// narrow for its text (the stand-in font is not measured exactly like the original) grows
+// narrow for its text (the stand-in font does not measure exactly like Calibri) grows
 // instead, rather than lose its last letters.
 void PlaceLabel(QLabel& label, const QRect& area) {
     const QFontMetrics metrics(label.font());

@@ -11,7 +11,7 @@ class QDialog;
 class QPushButton;
 class QWidget;
 
-// Dialog units of a font, as the original platform measures them: the average width of the
+// Dialog units of a font, as Windows measures them: the average width of the
 // 52 Latin letters and the full line height.
 struct DialogBaseUnits {
     int horizontal;
