@@ -16,7 +16,7 @@
 namespace {
 
 class RegistryKey {
-public:
+  public:
     explicit RegistryKey(HKEY key) : key_(key) {}
     ~RegistryKey() { ::RegCloseKey(key_); }
     RegistryKey(const RegistryKey&) = delete;
@@ -24,7 +24,7 @@ public:
 
     HKEY Get() const { return key_; }
 
-private:
+  private:
     HKEY key_;
 };
 

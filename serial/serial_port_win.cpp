@@ -18,7 +18,9 @@ namespace {
 // first; this only keeps a thread from hanging on a driver that ignores the time-outs.
 constexpr DWORD kSafetyMarginMs = 1000;
 
-HANDLE Native(const SerialPort& port) { return static_cast<HANDLE>(port.native); }
+HANDLE Native(const SerialPort& port) {
+    return static_cast<HANDLE>(port.native);
+}
 
 // "COM10" and above exist only in the device namespace; "COM1" to "COM9" are found there too.
 std::u16string DevicePath(std::u16string_view name) {
@@ -27,20 +29,20 @@ std::u16string DevicePath(std::u16string_view name) {
 }
 
 class PendingRead {
-public:
+  public:
     explicit PendingRead(std::atomic<int>& counter) : counter_(counter) { ++counter_; }
     ~PendingRead() { --counter_; }
     PendingRead(const PendingRead&) = delete;
     PendingRead& operator=(const PendingRead&) = delete;
 
-private:
+  private:
     std::atomic<int>& counter_;
 };
 
 // One overlapped transfer with its own completion event: a read waiting on the port never
 // holds up a write on the same handle, as it would on a handle opened for synchronous I/O.
 class Transfer {
-public:
+  public:
     Transfer() { overlapped_.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr); }
     ~Transfer() {
         if (overlapped_.hEvent != nullptr) ::CloseHandle(overlapped_.hEvent);
@@ -74,7 +76,7 @@ public:
         return static_cast<long>(transferred);
     }
 
-private:
+  private:
     OVERLAPPED overlapped_{};
 };
 
@@ -84,7 +86,9 @@ DWORD LimitFor(std::uint32_t per_byte_ms, std::uint32_t constant_ms, std::size_t
 
 }  // namespace
 
-SerialPort::~SerialPort() { Close(); }
+SerialPort::~SerialPort() {
+    Close();
+}
 
 SerialPort::SerialPort(SerialPort&& other) noexcept
     : native(other.native), timeouts(other.timeouts) {
@@ -101,7 +105,9 @@ SerialPort& SerialPort::operator=(SerialPort&& other) noexcept {
     return *this;
 }
 
-bool SerialPort::IsOpen() const { return native != kInvalid; }
+bool SerialPort::IsOpen() const {
+    return native != kInvalid;
+}
 
 void SerialPort::Close() {
     if (native == kInvalid) return;
@@ -112,9 +118,9 @@ void SerialPort::Close() {
 SerialPort OpenSerialDevice(std::u16string_view name) {
     SerialPort port;
     const std::u16string path = DevicePath(name);
-    port.native = ::CreateFileW(reinterpret_cast<const wchar_t*>(path.c_str()),
-                                GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_OVERLAPPED, nullptr);
+    port.native =
+        ::CreateFileW(reinterpret_cast<const wchar_t*>(path.c_str()), GENERIC_READ | GENERIC_WRITE,
+                      0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
     return port;
 }
 
@@ -175,8 +181,8 @@ void DiscardBuffers(SerialPort& port) {
     DWORD errors = 0;
     COMSTAT status{};
     while (::ClearCommError(Native(port), &errors, &status) && status.cbOutQue > 0) {
-        const DWORD limit = port.timeouts.write_per_byte_ms * status.cbOutQue +
-                            port.timeouts.write_constant_ms;
+        const DWORD limit =
+            port.timeouts.write_per_byte_ms * status.cbOutQue + port.timeouts.write_constant_ms;
         if (::GetTickCount() - start >= limit) break;
         ::Sleep(1);
     }
@@ -191,8 +197,8 @@ long ReadSerial(SerialPort& port, std::uint8_t* buffer, std::size_t count) {
     if (!transfer.Ready()) return -1;
     const DWORD limit =
         LimitFor(port.timeouts.read_per_byte_ms, port.timeouts.read_constant_ms, count);
-    const BOOL started = ::ReadFile(Native(port), buffer, static_cast<DWORD>(count), nullptr,
-                                    transfer.Overlapped());
+    const BOOL started =
+        ::ReadFile(Native(port), buffer, static_cast<DWORD>(count), nullptr, transfer.Overlapped());
     return transfer.Finish(Native(port), started, limit);
 }
 
@@ -201,7 +207,7 @@ long WriteSerial(SerialPort& port, const std::uint8_t* data, std::size_t count) 
     if (!transfer.Ready()) return -1;
     const DWORD limit =
         LimitFor(port.timeouts.write_per_byte_ms, port.timeouts.write_constant_ms, count);
-    const BOOL started = ::WriteFile(Native(port), data, static_cast<DWORD>(count), nullptr,
-                                     transfer.Overlapped());
+    const BOOL started =
+        ::WriteFile(Native(port), data, static_cast<DWORD>(count), nullptr, transfer.Overlapped());
     return transfer.Finish(Native(port), started, limit);
 }

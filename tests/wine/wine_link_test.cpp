@@ -49,9 +49,15 @@ std::u16string FromEnvironment(const char* variable) {
     return text;
 }
 
-std::u16string TestPort() { return FromEnvironment("CONFIGURATOR_TEST_PORT"); }
-std::u16string SecondPort() { return FromEnvironment("CONFIGURATOR_TEST_SECOND_PORT"); }
-std::u16string AbsentPort() { return FromEnvironment("CONFIGURATOR_TEST_ABSENT_PORT"); }
+std::u16string TestPort() {
+    return FromEnvironment("CONFIGURATOR_TEST_PORT");
+}
+std::u16string SecondPort() {
+    return FromEnvironment("CONFIGURATOR_TEST_SECOND_PORT");
+}
+std::u16string AbsentPort() {
+    return FromEnvironment("CONFIGURATOR_TEST_ABSENT_PORT");
+}
 
 bool RunningUnderWine() {
 #ifdef _WIN32
@@ -75,7 +81,7 @@ std::vector<std::string> Utf8Lines(const std::vector<std::u16string>& texts) {
 }
 
 class SerialLinkTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_FALSE(TestPort().empty()) << "run by scripts/wine-tests.sh, which sets the ports";
         ResetOperationState();
@@ -148,8 +154,8 @@ void WriteSerialComm(const RegistryPorts& ports) {
     ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, kSerialCommKey);
     if (!ports) return;
     HKEY key = nullptr;
-    ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSerialCommKey, 0, nullptr,
-                                REG_OPTION_VOLATILE, KEY_WRITE, nullptr, &key, nullptr),
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSerialCommKey, 0, nullptr, REG_OPTION_VOLATILE,
+                                KEY_WRITE, nullptr, &key, nullptr),
               ERROR_SUCCESS);
     for (const RegistryPort& port : *ports) {
         ASSERT_EQ(::RegSetValueExW(key, reinterpret_cast<const wchar_t*>(port.value_name.c_str()),
@@ -167,11 +173,13 @@ struct RegistryDiscoveryCase {
     std::u16string_view after;
 };
 
-void PrintTo(const RegistryDiscoveryCase& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const RegistryDiscoveryCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class RegistryDiscoveryTest : public SerialLinkTest,
                               public ::testing::WithParamInterface<RegistryDiscoveryCase> {
-protected:
+  protected:
     void SetUp() override {
         SerialLinkTest::SetUp();
         if (HasFatalFailure()) return;
@@ -185,7 +193,7 @@ protected:
         SerialLinkTest::TearDown();
     }
 
-private:
+  private:
     RegistryPorts saved_;
 };
 
@@ -227,7 +235,9 @@ struct ProfileCase {
     PortTimeouts timeouts;
 };
 
-void PrintTo(const ProfileCase& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const ProfileCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
 class BackendProfileTest : public SerialLinkTest,
                            public ::testing::WithParamInterface<ProfileCase> {};
@@ -268,9 +278,10 @@ TEST_F(SerialLinkTest, ReaderWaitingOnThePortGetsTheReplyToAFrameWrittenMeanwhil
     EXPECT_EQ(ReplyOk.load(), 1);
     EXPECT_EQ(LinkState.load(), kLinkIdle);
     EXPECT_EQ((std::array<std::uint8_t, 4>{VersionBuffer[0], VersionBuffer[1], VersionBuffer[2],
-                                            VersionBuffer[3]}),
+                                           VersionBuffer[3]}),
               (std::array<std::uint8_t, 4>{1, 0, 3, 0}));
-    EXPECT_TRUE(window.Messages().empty()) << ::testing::PrintToString(Utf8Lines(window.Messages()));
+    EXPECT_TRUE(window.Messages().empty())
+        << ::testing::PrintToString(Utf8Lines(window.Messages()));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -287,10 +298,11 @@ struct OperationCase {
     std::vector<BoxText> boxes;  // after the last click
 };
 
-void PrintTo(const OperationCase& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const OperationCase& row, std::ostream* out) {
+    *out << row.name;
+}
 
-class OperationTest : public SerialLinkTest,
-                      public ::testing::WithParamInterface<OperationCase> {};
+class OperationTest : public SerialLinkTest, public ::testing::WithParamInterface<OperationCase> {};
 
 // The transmitter holds type K, -50 ... 300, 4-20 mA, high fault level; version 1.0.3 (a
 // 14-byte configuration reply); the cold junction at -5.2 degrees.
@@ -300,13 +312,18 @@ const OperationCase kOperations[] = {
      {{StatusLine, texts::kPortOpened}, {DetailLine, texts::kPortOpened}}},
     {"read_version_shows_the_three_numbers",
      {kIdReadVersion},
-     {{kIdVersionByte0, u"1"}, {kIdVersionByte1, u"0"}, {kIdVersionByte2, u"3"},
+     {{kIdVersionByte0, u"1"},
+      {kIdVersionByte1, u"0"},
+      {kIdVersionByte2, u"3"},
       {StatusLine, texts::kVersionRead}}},
     {"read_configuration_after_the_version_reads_the_whole_reply",
      {kIdReadVersion, kIdReadConfiguration},
-     {{kIdSensorTypeReadback, u"Датчик:K Тип ТП \r\n"}, {kIdUpperSignReadback, texts::kSignPlus},
-      {kIdUpperLimitReadback, u"300"}, {kIdLowerLimitReadback, u"50"},
-      {kIdLowerSignReadback, texts::kSignMinus}, {DetailLine, texts::kFaultHigh},
+     {{kIdSensorTypeReadback, u"Датчик:K Тип ТП \r\n"},
+      {kIdUpperSignReadback, texts::kSignPlus},
+      {kIdUpperLimitReadback, u"300"},
+      {kIdLowerLimitReadback, u"50"},
+      {kIdLowerSignReadback, texts::kSignMinus},
+      {DetailLine, texts::kFaultHigh},
       {StatusLine, texts::kSensorRead420}}},
     {"read_cold_junction_shows_the_temperature",
      {kIdReadColdJunction},
@@ -319,7 +336,8 @@ TEST_P(OperationTest, ShowsTheDevicesAnswerWithoutAnyMessage) {
         EXPECT_EQ(Utf8(window.Text(box.identity)), Utf8(box.text)) << "box " << box.identity;
     }
     // A refused setting or time-out would have shown its message box.
-    EXPECT_TRUE(window.Messages().empty()) << ::testing::PrintToString(Utf8Lines(window.Messages()));
+    EXPECT_TRUE(window.Messages().empty())
+        << ::testing::PrintToString(Utf8Lines(window.Messages()));
 }
 
 INSTANTIATE_TEST_SUITE_P(Buttons, OperationTest, ::testing::ValuesIn(kOperations),
@@ -332,7 +350,8 @@ TEST_F(SerialLinkTest, ConnectFindsThePortShowsItsNameAndReadsTheVersion) {
     EXPECT_EQ(Utf8(window.Text(kIdPortNameBox)), Utf8(TestPort()));
     EXPECT_EQ(Utf8(window.Text(kIdVersionByte2)), "3");
     EXPECT_EQ(Utf8(window.Text(StatusLine)), Utf8(texts::kVersionRead));
-    EXPECT_TRUE(window.Messages().empty()) << ::testing::PrintToString(Utf8Lines(window.Messages()));
+    EXPECT_TRUE(window.Messages().empty())
+        << ::testing::PrintToString(Utf8Lines(window.Messages()));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -346,7 +365,8 @@ TEST_F(SerialLinkTest, PortNumberedAboveNineOpensAndAnswers) {
     EXPECT_EQ(Utf8(window.Text(kIdVersionByte1)), "1");
     EXPECT_EQ(Utf8(window.Text(kIdVersionByte2)), "0");
     EXPECT_EQ(Utf8(window.Text(StatusLine)), Utf8(texts::kVersionRead));
-    EXPECT_TRUE(window.Messages().empty()) << ::testing::PrintToString(Utf8Lines(window.Messages()));
+    EXPECT_TRUE(window.Messages().empty())
+        << ::testing::PrintToString(Utf8Lines(window.Messages()));
 }
 
 // ---------------------------------------------------------------------------------------------
