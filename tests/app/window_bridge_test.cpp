@@ -120,9 +120,11 @@ TEST_F(WindowBridgeTest, TheAccessDialogRunsFromAnotherThreadOwnedByTheWindow) {
     MainWindow window;
     window.show();
     QWidget* owner = nullptr;
+    bool modal_run = false;
     ModalWatcher watcher([&](QWidget& modal) {
         ASSERT_NE(qobject_cast<AccessCodeDialog*>(&modal), nullptr);
         owner = modal.parentWidget();
+        modal_run = modal.isModal();
         QTest::keyClicks(FindControl(modal, kIdAccessCodeEntry), QStringLiteral("8163"));
         QTest::keyClick(FindControl(modal, kIdAccessCodeEntry), Qt::Key_Return);
     });
@@ -131,6 +133,7 @@ TEST_F(WindowBridgeTest, TheAccessDialogRunsFromAnotherThreadOwnedByTheWindow) {
         ASSERT_TRUE(PumpUntil([&] { return operation.Finished(); }));
     }
     EXPECT_EQ(owner, &window);
+    EXPECT_TRUE(modal_run);
     EXPECT_EQ(AccessGranted.load(), 1);
 }
 
