@@ -25,6 +25,12 @@ bool IsWhiteSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 }  // namespace
 
 std::optional<std::int16_t> WantedColdJunctionTenths(std::u16string_view box_text) {
+    // Narrowing ends the text at the first character outside ASCII, which would make "25°C"
+    // or "25в" read as a clean 25; such a text is not one number.
+    const std::u16string_view counted = box_text.substr(0, NarrowedText{}.size());
+    if (std::any_of(counted.begin(), counted.end(), [](char16_t c) { return c >= 0x80; })) {
+        return std::nullopt;
+    }
     const NarrowedText narrowed = TextToByteNarrowing(box_text);
     if (!ParseWholeDecimal(narrowed)) return std::nullopt;
 

@@ -55,6 +55,8 @@ const TenthsRow kTenthsRows[] = {
     {"TwentyOneDigits", u"123456789012345678901", std::nullopt},
     {"NumberOnlyAfterTwentyBlanks", u"                    5", std::nullopt},
     {"TypographicMinus", u"\u22125.2", std::nullopt},
+    {"DigitsThenCyrillic", u"25\u0432", std::nullopt},
+    {"DigitsThenCelsiusSign", u"25\u00b0C", std::nullopt},
 };
 
 class WantedTenths : public ::testing::TestWithParam<TenthsRow> {};
