@@ -3,7 +3,7 @@ JOBS ?= 2
 CTEST_JOBS ?= 4
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build test test-asan test-tsan demo screenshot clean
+.PHONY: all deps build test test-asan test-tsan demo demo-tour demo-build screenshot clean
 
 all: build
 
@@ -36,6 +36,26 @@ test-tsan: deps
 
 clean:
 	rm -rf build build-asan build-tsan
+
+# The configurator on a simulated transmitter. Without a display it takes the scripted tour
+# instead, on Qt's offscreen platform, with a picture of the window per step in demo-tour/.
+# DEMO_FLAGS passes options on, e.g. make demo DEMO_FLAGS="--trace --cold-junction 19.5".
+DEMO_FLAGS ?=
+demo: demo-build
+	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
+		./build/demo/transmitter-demo $(DEMO_FLAGS); \
+	else \
+		echo "No display (neither DISPLAY nor WAYLAND_DISPLAY is set): taking the scripted tour instead."; \
+		QT_QPA_PLATFORM=offscreen ./build/demo/transmitter-demo --tour demo-tour $(DEMO_FLAGS); \
+	fi
+
+# The scripted tour even where there is a display (it then plays in a real window).
+demo-tour: demo-build
+	./build/demo/transmitter-demo --tour demo-tour $(DEMO_FLAGS)
+
+demo-build: deps
+	cmake -S . -B build $(CMAKE_FLAGS)
+	cmake --build build -j $(JOBS) --target transmitter-demo
 
 # Pictures of the main window and the access-code dialog, drawn offscreen, in screenshots/.
 screenshot: deps
