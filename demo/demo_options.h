@@ -7,9 +7,9 @@
 
 // What transmitter-demo was asked for on its command line.
 struct DemoOptions {
-    sim::Options device;       // the simulated transmitter's version, temperatures and errors
-    std::string tour_folder;   // empty: the window is the user's; else the tour's pictures go here
-    bool trace = false;        // print every frame the simulated transmitter handles
+    sim::Options device;      // the simulated transmitter's version, temperatures and errors
+    std::string tour_folder;  // empty: the window is the user's; else the tour's pictures go here
+    bool trace = false;       // print every frame the simulated transmitter handles
     bool help = false;
 };
 

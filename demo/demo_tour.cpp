@@ -111,8 +111,8 @@ void Configure(Tour& tour) {
     Type(window.Control(kIdUpperLimitEntry), QStringLiteral("300"));
     Pick(window, kIdLowerSignList, 1);  // "-"
     Type(window.Control(kIdLowerLimitEntry), QStringLiteral("50"));
-    Pick(window, kIdOutputTypeList, 0);               // "4-20mA"
-    Pick(window, kIdFaultLevelList, 0);               // "Высокий"
+    Pick(window, kIdOutputTypeList, 0);                // "4-20mA"
+    Pick(window, kIdFaultLevelList, 0);                // "Высокий"
     Pick(window, kIdColdJunctionCompensationList, 0);  // "Да."
     Click(window.Control(kIdConfigure));
 }
@@ -167,8 +167,8 @@ struct Step {
 
 const Step kSteps[] = {
     {"Connect", "01-connect.png", Connect, texts::kVersionRead, ShowsVersion},
-    {"Read configuration", "02-read-configuration.png", ReadConfiguration,
-     texts::kSensorRead420, ShowsConfiguration},
+    {"Read configuration", "02-read-configuration.png", ReadConfiguration, texts::kSensorRead420,
+     ShowsConfiguration},
     {"Configure", "03-configure.png", Configure, texts::kWriteDone, ShowsEntry},
     {"Read configuration again", "04-read-configuration-again.png", ReadConfiguration,
      texts::kSensorRead420, ShowsConfiguration},
@@ -211,14 +211,14 @@ bool RunTour(MainWindow& window, const QString& folder, std::FILE* out) {
             return false;
         }
         if (status != ToQString(step.success)) {
-            Print(out, QStringLiteral("  FAILED: expected \"%1\"")
-                           .arg(ToQString(step.success).trimmed()));
+            Print(
+                out,
+                QStringLiteral("  FAILED: expected \"%1\"").arg(ToQString(step.success).trimmed()));
             return false;
         }
         if (!saved) return false;
     }
-    Print(out, QStringLiteral("All %1 steps succeeded; the pictures are in %2.")
-                   .arg(count)
-                   .arg(folder));
+    Print(out,
+          QStringLiteral("All %1 steps succeeded; the pictures are in %2.").arg(count).arg(folder));
     return true;
 }

@@ -3,9 +3,9 @@
 
 #include <QApplication>
 #include <QTimer>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -48,9 +48,10 @@ int main(int argc, char* argv[]) {
     const bool touring = !options->tour_folder.empty();
     if (!HasDisplay()) {
         if (!touring) {
-            std::fputs("transmitter-demo: no display (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
-                       "Run it on a desktop, or try: transmitter-demo --tour demo-tour\n",
-                       stderr);
+            std::fputs(
+                "transmitter-demo: no display (neither DISPLAY nor WAYLAND_DISPLAY is set).\n"
+                "Run it on a desktop, or try: transmitter-demo --tour demo-tour\n",
+                stderr);
             return 1;
         }
         std::puts("No display: the tour runs on Qt's offscreen platform.");
@@ -71,23 +72,24 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     const std::string port = transmitter.PortPath();
-    std::printf("This is a demo: the configurator on a simulated transmitter at %s.\n"
-                "The access code for \"юстировать\" is %d.\n",
-                port.c_str(), static_cast<int>(kAccessCode));
+    std::printf(
+        "This is a demo: the configurator on a simulated transmitter at %s.\n"
+        "The access code for \"юстировать\" is %d.\n",
+        port.c_str(), static_cast<int>(kAccessCode));
     std::fflush(stdout);
 
     QApplication application(argc, argv);
     const std::u16string port_name = PortNameFromDevicePath(port);
     bool toured = true;
-    RunConfigurator(
-        [port_name] { return std::optional(std::vector<std::u16string>{port_name}); },
-        [&](MainWindow& window) {
-            if (!touring) return;
-            // Once the window's own loop runs; closing it afterwards ends the program.
-            QTimer::singleShot(0, &window, [&] {
-                toured = RunTour(window, QString::fromLocal8Bit(options->tour_folder), stdout);
-                window.close();
-            });
-        });
+    RunConfigurator([port_name] { return std::optional(std::vector<std::u16string>{port_name}); },
+                    [&](MainWindow& window) {
+                        if (!touring) return;
+                        // Once the window's own loop runs; closing it afterwards ends the program.
+                        QTimer::singleShot(0, &window, [&] {
+                            toured = RunTour(window, QString::fromLocal8Bit(options->tour_folder),
+                                             stdout);
+                            window.close();
+                        });
+                    });
     return toured ? 0 : 1;
 }

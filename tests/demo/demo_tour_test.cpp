@@ -2,6 +2,8 @@
 // window on the demo's simulated transmitter, offscreen. What counts is what the tour leaves
 // behind: its verdict, its last status line, its pictures and the transmitter's own state.
 
+#include "demo/demo_tour.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -19,7 +21,6 @@
 #include "app/configurator_shell.h"
 #include "app/main_window.h"
 #include "demo/demo_options.h"
-#include "demo/demo_tour.h"
 #include "resources/texts.h"
 #include "serial/device_path.h"
 #include "sim/simulated_transmitter.h"
@@ -31,7 +32,8 @@ std::string ReadAll(std::FILE* file) {
     std::string text;
     std::rewind(file);
     char buffer[4096];
-    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, n);
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
+        text.append(buffer, n);
     return text;
 }
 
@@ -58,19 +60,28 @@ struct TourRow {
     std::optional<std::array<std::uint8_t, 14>> configuration;
     std::int16_t cold_junction_tenths;
 };
-void PrintTo(const TourRow& row, std::ostream* out) { *out << row.name; }
+void PrintTo(const TourRow& row, std::ostream* out) {
+    *out << row.name;
+}
 
 const TourRow kRows[] = {
-    {"EveryStepSucceedsAndTheTransmitterIsWrittenAndAdjusted", sim::Fault::kNone, true,
+    {"EveryStepSucceedsAndTheTransmitterIsWrittenAndAdjusted",
+     sim::Fault::kNone,
+     true,
      texts::kAdjustSucceeded,
      {"01-connect.png", "02-read-configuration.png", "03-configure.png",
       "04-read-configuration-again.png", "05-read-cold-junction.png", "06-adjust.png"},
      // K from -50 to 300, 4-20 mA, high fault level, compensated.
-     std::array<std::uint8_t, 14>{0x44, 0x03, 0x01, 0x5E, 0x80, 0x32, 0x01, 0x00, 0x00, 0x00,
-                                  0x00, 0x00, 0x01, 0x00},
+     std::array<std::uint8_t, 14>{0x44, 0x03, 0x01, 0x5E, 0x80, 0x32, 0x01, 0x00, 0x00, 0x00, 0x00,
+                                  0x00, 0x01, 0x00},
      250},
-    {"ASilentTransmitterStopsTheTourAtConnect", sim::Fault::kSilence, false,
-     texts::kVersionReadError, {"01-connect.png"}, std::nullopt, 234},
+    {"ASilentTransmitterStopsTheTourAtConnect",
+     sim::Fault::kSilence,
+     false,
+     texts::kVersionReadError,
+     {"01-connect.png"},
+     std::nullopt,
+     234},
 };
 
 class DemoTour : public ::testing::TestWithParam<TourRow> {};
