@@ -54,29 +54,6 @@ class PendingRead {
 
 }  // namespace
 
-SerialPort::~SerialPort() {
-    Close();
-}
-
-SerialPort::SerialPort(SerialPort&& other) noexcept
-    : native(other.native), timeouts(other.timeouts) {
-    other.native = kInvalid;
-}
-
-SerialPort& SerialPort::operator=(SerialPort&& other) noexcept {
-    if (this != &other) {
-        Close();
-        native = other.native;
-        timeouts = other.timeouts;
-        other.native = kInvalid;
-    }
-    return *this;
-}
-
-bool SerialPort::IsOpen() const {
-    return native != kInvalid;
-}
-
 void SerialPort::Close() {
     if (native == kInvalid) return;
     // Exclusive mode belongs to the terminal, not to this descriptor: left on, it would keep

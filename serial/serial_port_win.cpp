@@ -86,29 +86,6 @@ DWORD LimitFor(std::uint32_t per_byte_ms, std::uint32_t constant_ms, std::size_t
 
 }  // namespace
 
-SerialPort::~SerialPort() {
-    Close();
-}
-
-SerialPort::SerialPort(SerialPort&& other) noexcept
-    : native(other.native), timeouts(other.timeouts) {
-    other.native = kInvalid;
-}
-
-SerialPort& SerialPort::operator=(SerialPort&& other) noexcept {
-    if (this != &other) {
-        Close();
-        native = other.native;
-        timeouts = other.timeouts;
-        other.native = kInvalid;
-    }
-    return *this;
-}
-
-bool SerialPort::IsOpen() const {
-    return native != kInvalid;
-}
-
 void SerialPort::Close() {
     if (native == kInvalid) return;
     ::CloseHandle(Native(*this));
