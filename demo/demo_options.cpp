@@ -1,9 +1,8 @@
 #include "demo/demo_options.h"
 
-#include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <string_view>
+
+#include "sim/option_values.h"
 
 const char* const kDemoUsage =
     "Usage: transmitter-demo [options]\n"
@@ -22,33 +21,6 @@ const char* const kDemoUsage =
     "                           exit 0 when every step succeeded; without a display it runs on\n"
     "                           Qt's offscreen platform\n"
     "  --help                   show this text\n";
-
-namespace {
-
-std::optional<std::array<std::uint8_t, 3>> ParseVersion(const std::string& text) {
-    unsigned parts[3];
-    char tail = 0;
-    if (std::sscanf(text.c_str(), "%u.%u.%u%c", &parts[0], &parts[1], &parts[2], &tail) != 3) {
-        return std::nullopt;
-    }
-    std::array<std::uint8_t, 3> version{};
-    for (int i = 0; i < 3; ++i) {
-        if (parts[i] > 255) return std::nullopt;
-        version[i] = static_cast<std::uint8_t>(parts[i]);
-    }
-    return version;
-}
-
-std::optional<std::int16_t> ParseTenths(const std::string& text) {
-    char* end = nullptr;
-    const double degrees = std::strtod(text.c_str(), &end);
-    if (end == text.c_str() || *end != '\0' || !std::isfinite(degrees)) return std::nullopt;
-    const long tenths = std::lround(degrees * 10);
-    if (tenths < -32768 || tenths > 32767) return std::nullopt;
-    return static_cast<std::int16_t>(tenths);
-}
-
-}  // namespace
 
 std::optional<DemoOptions> ParseDemoOptions(int argc, char** argv, std::string& error) {
     DemoOptions options;
@@ -70,21 +42,21 @@ std::optional<DemoOptions> ParseDemoOptions(int argc, char** argv, std::string& 
                 return std::nullopt;
             }
         } else if (flag == "--version" && has_value) {
-            const auto version = ParseVersion(argv[++i]);
+            const auto version = sim::ParseVersionOption(argv[++i]);
             if (!version) {
                 error = "--version wants three numbers 0-255, e.g. 1.0.3";
                 return std::nullopt;
             }
             options.device.version = *version;
         } else if (flag == "--cold-junction" && has_value) {
-            const auto tenths = ParseTenths(argv[++i]);
+            const auto tenths = sim::ParseTenthsOption(argv[++i]);
             if (!tenths) {
                 error = "--cold-junction wants degrees, e.g. 23.4";
                 return std::nullopt;
             }
             options.device.cold_junction_tenths = *tenths;
         } else if (flag == "--adjust-error" && has_value) {
-            const auto tenths = ParseTenths(argv[++i]);
+            const auto tenths = sim::ParseTenthsOption(argv[++i]);
             if (!tenths) {
                 error = "--adjust-error wants degrees, e.g. 1.5";
                 return std::nullopt;

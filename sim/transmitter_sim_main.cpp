@@ -3,7 +3,6 @@
 
 #include <signal.h>
 
-#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -12,6 +11,7 @@
 #include <string_view>
 
 #include "sim/simulated_transmitter.h"
+#include "sim/option_values.h"
 #include "sim/trace_format.h"
 
 namespace {
@@ -31,29 +31,6 @@ constexpr std::string_view kUsage =
     "  --no-lock                answer commands without the unlock preamble\n"
     "  --adjust-error DEGREES   added to every cold-junction adjustment (default 0)\n"
     "  --help                   show this text\n";
-
-std::optional<std::array<std::uint8_t, 3>> ParseVersion(const std::string& text) {
-    unsigned parts[3];
-    char tail = 0;
-    if (std::sscanf(text.c_str(), "%u.%u.%u%c", &parts[0], &parts[1], &parts[2], &tail) != 3) {
-        return std::nullopt;
-    }
-    std::array<std::uint8_t, 3> version{};
-    for (int i = 0; i < 3; ++i) {
-        if (parts[i] > 255) return std::nullopt;
-        version[i] = static_cast<std::uint8_t>(parts[i]);
-    }
-    return version;
-}
-
-std::optional<std::int16_t> ParseTenths(const std::string& text) {
-    char* end = nullptr;
-    const double degrees = std::strtod(text.c_str(), &end);
-    if (end == text.c_str() || *end != '\0' || !std::isfinite(degrees)) return std::nullopt;
-    const long tenths = std::lround(degrees * 10);
-    if (tenths < -32768 || tenths > 32767) return std::nullopt;
-    return static_cast<std::int16_t>(tenths);
-}
 
 std::optional<long> ParseMilliseconds(const std::string& text) {
     char* end = nullptr;
@@ -80,15 +57,15 @@ int main(int argc, char** argv) {
         } else if (flag == "--no-lock") {
             options.require_unlock = false;
         } else if (flag == "--version" && has_value) {
-            const auto version = ParseVersion(argv[++i]);
+            const auto version = sim::ParseVersionOption(argv[++i]);
             if (!version) return Fail("--version wants three numbers 0-255, e.g. 1.0.3");
             options.version = *version;
         } else if (flag == "--cold-junction" && has_value) {
-            const auto tenths = ParseTenths(argv[++i]);
+            const auto tenths = sim::ParseTenthsOption(argv[++i]);
             if (!tenths) return Fail("--cold-junction wants degrees, e.g. 23.4");
             options.cold_junction_tenths = *tenths;
         } else if (flag == "--adjust-error" && has_value) {
-            const auto tenths = ParseTenths(argv[++i]);
+            const auto tenths = sim::ParseTenthsOption(argv[++i]);
             if (!tenths) return Fail("--adjust-error wants degrees, e.g. 1.5");
             options.adjustment_error_tenths = *tenths;
         } else if (flag == "--unlock-window-ms" && has_value) {
