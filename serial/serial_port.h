@@ -48,6 +48,18 @@ public:
 #endif
 };
 
+// Counts a read as pending for as long as it lives, for the backends' reads.
+class PendingRead {
+public:
+    explicit PendingRead(std::atomic<int>& counter) : counter_(counter) { ++counter_; }
+    ~PendingRead() { --counter_; }
+    PendingRead(const PendingRead&) = delete;
+    PendingRead& operator=(const PendingRead&) = delete;
+
+private:
+    std::atomic<int>& counter_;
+};
+
 // Opens the device read-write, exclusively, as an existing device; closed on failure.
 SerialPort OpenSerialDevice(std::u16string_view name);
 // Reads the current line settings; false when the platform refuses.

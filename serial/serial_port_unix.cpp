@@ -41,17 +41,6 @@ bool SetModemLine(int fd, unsigned long request, int line) {
     return errno == ENOTTY || errno == EINVAL;
 }
 
-class PendingRead {
-  public:
-    explicit PendingRead(std::atomic<int>& counter) : counter_(counter) { ++counter_; }
-    ~PendingRead() { --counter_; }
-    PendingRead(const PendingRead&) = delete;
-    PendingRead& operator=(const PendingRead&) = delete;
-
-  private:
-    std::atomic<int>& counter_;
-};
-
 }  // namespace
 
 void SerialPort::Close() {

@@ -28,17 +28,6 @@ std::u16string DevicePath(std::u16string_view name) {
     return u"\\\\.\\" + std::u16string(name);
 }
 
-class PendingRead {
-  public:
-    explicit PendingRead(std::atomic<int>& counter) : counter_(counter) { ++counter_; }
-    ~PendingRead() { --counter_; }
-    PendingRead(const PendingRead&) = delete;
-    PendingRead& operator=(const PendingRead&) = delete;
-
-  private:
-    std::atomic<int>& counter_;
-};
-
 // One overlapped transfer with its own completion event: a read waiting on the port never
 // holds up a write on the same handle, as it would on a handle opened for synchronous I/O.
 class Transfer {
