@@ -17,15 +17,7 @@
 #include "device/access_code.h"
 #include "serial/port_discovery.h"
 #include "tests/support/recording_window.h"
-
-// The one QApplication of a test process, on the offscreen platform.
-inline QApplication& TestApplication() {
-    static int argc = 1;
-    static char name[] = "app_test";
-    static char* argv[] = {name, nullptr};
-    static QApplication* const application = new QApplication(argc, argv);
-    return *application;
-}
+#include "tests/support/test_application.h"
 
 // Commands that reached the dispatcher's table, with what the box or button showed then.
 struct DispatchedCommand {

@@ -30,16 +30,9 @@
 #include "resources/texts.h"
 #include "serial/port_discovery.h"
 #include "tests/entry/entry_fixture.h"
+#include "tests/support/test_application.h"
 
 namespace {
-
-QApplication& TestApplication() {
-    static int argc = 1;
-    static char name[] = "entry_window_test";
-    static char* argv[] = {name, nullptr};
-    static QApplication* const application = new QApplication(argc, argv);
-    return *application;
-}
 
 // A modal window blocks the click that raised it, so it is answered from a timer that runs in
 // the modal's own event loop; `answer` says whether the window was the one it was waiting for.

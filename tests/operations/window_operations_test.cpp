@@ -21,16 +21,9 @@
 #include "serial/response_reader.h"
 #include "sim/simulated_transmitter.h"
 #include "tests/support/recording_window.h"
+#include "tests/support/test_application.h"
 
 namespace {
-
-QApplication& TestApplication() {
-    static int argc = 1;
-    static char name[] = "operations_window_test";
-    static char* argv[] = {name, nullptr};
-    static QApplication* const application = new QApplication(argc, argv);
-    return *application;
-}
 
 // The window's own thread must keep running the carried calls, so the wait pumps events.
 bool ClickAndPumpUntilReady(MainWindow& window, int identity) {
