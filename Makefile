@@ -61,7 +61,7 @@ demo-build: deps
 screenshot: deps
 	cmake -S . -B build $(CMAKE_FLAGS)
 	cmake --build build -j $(JOBS) --target window-screenshot
-	QT_QPA_PLATFORM=offscreen ./build/app/window-screenshot screenshots
+	QT_QPA_PLATFORM=offscreen ./build/app/qt/window-screenshot screenshots
 
 # The Windows serial link, cross-built with mingw-w64 and run under Wine against the simulated
 # transmitter, compared with the same cases on Linux.

@@ -13,11 +13,11 @@
 #include <chrono>
 #include <string_view>
 
-#include "app/dialog_builder.h"
-#include "app/main_window.h"
+#include "app/qt/dialog_builder.h"
+#include "app/qt/main_window.h"
 #include "app/operation_state.h"
 #include "device/access_code.h"
-#include "device/access_code_dialog.h"
+#include "app/qt/access_code_dialog.h"
 #include "resources/control_ids.h"
 #include "resources/texts.h"
 

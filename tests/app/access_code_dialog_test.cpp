@@ -1,10 +1,10 @@
-#include "device/access_code_dialog.h"
+#include "app/qt/access_code_dialog.h"
 
 #include <QAbstractButton>
 #include <QLineEdit>
 
-#include "app/dialog_builder.h"
-#include "app/main_window.h"
+#include "app/qt/dialog_builder.h"
+#include "app/qt/main_window.h"
 #include "resources/control_ids.h"
 #include "tests/app/widget_fixture.h"
 

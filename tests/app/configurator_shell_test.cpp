@@ -1,11 +1,11 @@
-#include "app/configurator_shell.h"
+#include "app/qt/configurator_shell.h"
 
 #include <QPushButton>
 #include <QTimer>
 #include <string>
 #include <vector>
 
-#include "app/main_window.h"
+#include "app/qt/main_window.h"
 #include "resources/control_ids.h"
 #include "sim/simulated_transmitter.h"
 #include "tests/app/widget_fixture.h"

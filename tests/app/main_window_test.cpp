@@ -1,4 +1,4 @@
-#include "app/main_window.h"
+#include "app/qt/main_window.h"
 
 #include <QComboBox>
 #include <QGroupBox>
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/dialog_builder.h"
+#include "app/qt/dialog_builder.h"
 #include "resources/control_ids.h"
 #include "resources/texts.h"
 #include "tests/app/widget_fixture.h"

@@ -1,4 +1,4 @@
-#include "app/window_bridge.h"
+#include "app/qt/window_bridge.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -9,9 +9,9 @@
 #include <memory>
 #include <thread>
 
-#include "app/dialog_builder.h"
-#include "app/main_window.h"
-#include "device/access_code_dialog.h"
+#include "app/qt/dialog_builder.h"
+#include "app/qt/main_window.h"
+#include "app/qt/access_code_dialog.h"
 #include "resources/control_ids.h"
 #include "resources/texts.h"
 #include "tests/app/widget_fixture.h"

@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "app/configurator_shell.h"
-#include "app/main_window.h"
+#include "app/qt/configurator_shell.h"
+#include "app/qt/main_window.h"
 #include "demo/demo_options.h"
 #include "resources/texts.h"
 #include "serial/device_path.h"

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/command_dispatcher.h"
-#include "app/main_window.h"
+#include "app/qt/main_window.h"
 #include "app/operation_state.h"
 #include "device/protocol.h"
 #include "resources/control_ids.h"

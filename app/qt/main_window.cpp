@@ -1,4 +1,4 @@
-#include "app/main_window.h"
+#include "app/qt/main_window.h"
 
 #include <QAbstractButton>
 #include <QCloseEvent>
@@ -9,9 +9,9 @@
 #include <QTextEdit>
 
 #include "app/command_dispatcher.h"
-#include "app/dialog_builder.h"
-#include "app/window_bridge.h"
-#include "device/access_code_dialog.h"
+#include "app/qt/dialog_builder.h"
+#include "app/qt/window_bridge.h"
+#include "app/qt/access_code_dialog.h"
 #include "resources/control_ids.h"
 #include "resources/dialog_templates.h"
 #include "resources/texts.h"

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "app/main_window.h"
-#include "device/access_code_dialog.h"
+#include "app/qt/main_window.h"
+#include "app/qt/access_code_dialog.h"
 #include "resources/control_ids.h"
 #include "resources/texts.h"
 #include "serial/port_discovery.h"

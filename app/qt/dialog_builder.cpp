@@ -1,4 +1,4 @@
-#include "app/dialog_builder.h"
+#include "app/qt/dialog_builder.h"
 
 #include <QAbstractButton>
 #include <QComboBox>

@@ -1,6 +1,6 @@
 #include <QApplication>
 
-#include "app/configurator_shell.h"
+#include "app/qt/configurator_shell.h"
 
 // The command line carries nothing for the program itself.
 int main(int argc, char* argv[]) {

@@ -1,10 +1,10 @@
-#include "device/access_code_dialog.h"
+#include "app/qt/access_code_dialog.h"
 
 #include <QAbstractButton>
 #include <QCloseEvent>
 #include <QLineEdit>
 
-#include "app/dialog_builder.h"
+#include "app/qt/dialog_builder.h"
 #include "device/access_code.h"
 #include "resources/control_ids.h"
 #include "resources/dialog_templates.h"

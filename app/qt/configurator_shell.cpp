@@ -1,10 +1,10 @@
-#include "app/configurator_shell.h"
+#include "app/qt/configurator_shell.h"
 
 #include <QGuiApplication>
 #include <QScreen>
 
 #include "app/command_dispatcher.h"
-#include "app/main_window.h"
+#include "app/qt/main_window.h"
 
 int RunConfigurator(PortListSource ports, const std::function<void(MainWindow&)>& prepare) {
     InstallCommandHandlers();
