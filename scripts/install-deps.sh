@@ -13,6 +13,11 @@ packages=(
 if [ "${1:-}" = "--windows" ]; then
     packages+=(g++-mingw-w64-x86-64-posix wine64 wine)
 fi
+# The Debian package: dpkg-shlibdeps and file for its dependencies, lintian to check it, man-db
+# to find its manual page once installed.
+if [ "${1:-}" = "--package" ]; then
+    packages+=(dpkg-dev file lintian man-db)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
