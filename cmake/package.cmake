@@ -16,8 +16,8 @@ set(CONFIGURATOR_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/${CONFIGURATOR_PACKAGE_NAM
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
     OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
 
-# gzip -9n: maximal compression (manpage-not-compressed-with-max-compression) and no name or
-# time stamp inside, so that two builds of one source give the same package.
+# gzip -9n: maximal compression (lintian's manpage-not-compressed-with-max-compression) and no
+# name or time stamp inside (package-contains-timestamped-gzip).
 set(compressed_dir ${CMAKE_BINARY_DIR}/package-files)
 set(compressed_files)
 function(configurator_gzip source name)
@@ -38,7 +38,8 @@ endforeach()
 configurator_gzip(${PROJECT_SOURCE_DIR}/README.md README.md)
 configurator_gzip(${PROJECT_SOURCE_DIR}/docs/user-guide.ru.md user-guide.ru.md)
 # A native package (no Debian revision in its version) carries changelog.gz, not
-# changelog.Debian.gz; its newest entry must name the package's version.
+# changelog.Debian.gz; its newest entry names the package's version. A new version wants its own
+# entry on top, with what changed for the technician.
 configure_file(${PROJECT_SOURCE_DIR}/docs/changelog.in ${CMAKE_BINARY_DIR}/changelog @ONLY)
 configurator_gzip(${CMAKE_BINARY_DIR}/changelog changelog)
 add_custom_target(package-files ALL DEPENDS ${compressed_files})
@@ -57,7 +58,8 @@ install(FILES ${compressed_dir}/README.md.gz ${compressed_dir}/user-guide.ru.md.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ${CONFIGURATOR_PACKAGE_NAME})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_CONTACT "Transmitter configurator maintainers <maintainers@users.noreply.c-seed-8b740916.example>")
+set(CPACK_PACKAGE_CONTACT
+    "Transmitter configurator maintainers <maintainers@users.noreply.c-seed-8b740916.example>")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # Debian policy: binaries in a package are stripped (lintian's unstripped-binary-or-object).
 set(CPACK_STRIP_FILES ON)
@@ -68,7 +70,7 @@ set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The main window's layout is measured in Calibri; Carlito has its metrics. Liberation is the
-# fallback for the message boxes' system font.
+# stand-in for the access-code dialog's Microsoft Sans Serif.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-crosextra-carlito, fonts-liberation2")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "configurator for a temperature transmitter on a serial port")

@@ -6,10 +6,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 package=transmitter-configurator
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
+as_root=()
+[ "$(id -u)" -eq 0 ] || as_root=(sudo)
 # Other apt runs on a shared machine hold the dpkg lock for a while; wait rather than fail.
-apt_get=($sudo env DEBIAN_FRONTEND=noninteractive apt-get -y -q -o DPkg::Lock::Timeout=600)
+apt_get=("${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -y -q
+         -o DPkg::Lock::Timeout=600)
 
 step() { printf '\n== %s\n' "$*"; }
 fail() {
@@ -27,7 +28,7 @@ dpkg-deb --info "$deb"
 step "lintian"
 # Warnings fail the check as well as errors, so that a new one is fixed or explained before it
 # lands; informational notes are shown only.
-lintian_args=(--fail-on error,warning --display-info)
+lintian_args=(--fail-on "error,warning" --display-info)
 [ "$(id -u)" -ne 0 ] || lintian_args+=(--allow-root)
 lintian "${lintian_args[@]}" "$deb" || fail "lintian found errors or warnings"
 echo "lintian: clean"
@@ -45,12 +46,14 @@ mapfile -t listed < <(dpkg -L "$package")
 
 # Docker-style Debian images drop documentation at install time (path-exclude lines in
 # /etc/dpkg/dpkg.cfg.d/), so the manual page and the guide would be missing through no fault of
-# the package. Such a path is checked in the package's own file list instead. dpkg applies the
-# filters in order and the last one that matches decides, the way this follows them.
+# the package. Such a path is checked in the package's own file list instead. dpkg reads the
+# fragments it accepts (names of letters, digits, _ and -) in order, then dpkg.cfg, and the last
+# filter that matches a path decides; this follows it.
 dpkg_excludes() {
     local path=$1 excluded=1 file kind pattern
     for file in /etc/dpkg/dpkg.cfg.d/* /etc/dpkg/dpkg.cfg; do
         [ -f "$file" ] || continue
+        [[ $file == /etc/dpkg/dpkg.cfg || ${file##*/} =~ ^[0-9a-zA-Z_-]+$ ]] || continue
         while read -r kind pattern; do
             # shellcheck disable=SC2053 # the pattern is a glob on purpose
             if [[ $path == $pattern ]]; then
@@ -72,10 +75,10 @@ expected=(
     /usr/share/man/man1/transmitter-configurator.1.gz
     /usr/share/man/man1/transmitter-sim.1.gz
     /usr/share/man/man1/transmitter-demo.1.gz
-    /usr/share/doc/$package/copyright
-    /usr/share/doc/$package/changelog.gz
-    /usr/share/doc/$package/README.md.gz
-    /usr/share/doc/$package/user-guide.ru.md.gz
+    "/usr/share/doc/$package/copyright"
+    "/usr/share/doc/$package/changelog.gz"
+    "/usr/share/doc/$package/README.md.gz"
+    "/usr/share/doc/$package/user-guide.ru.md.gz"
 )
 contents=$(dpkg-deb -c "$deb")
 for path in "${expected[@]}"; do
