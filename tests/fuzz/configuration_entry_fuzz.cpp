@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <limits>
@@ -37,6 +36,7 @@ std::optional<Frame> StartedWith;
 
 }  // namespace
 
+// Defined here, it takes the place of the program's worker start when the target is linked.
 void StartWorkerThread(Window&) {
     FUZZ_CHECK(!StartedWith.has_value());
     FUZZ_CHECK(LinkState.load() == 20);
@@ -130,13 +130,13 @@ struct Outcome {
     bool accepted = false;
 };
 
-// The entry's outcome by the rules in the manual; `model` follows what the frame must hold.
 Outcome Refused(std::u16string_view message) {
     Outcome outcome;
     outcome.messages.push_back(message);
     return outcome;
 }
 
+// The entry's outcome by the rules in the manual; `model` follows what the frame must hold.
 Outcome Judge(const EntryWindow& window, int type, int sign, int output, int fault,
               int compensation, Frame& model) {
     const std::u16string upper_text = window.texts.at(kUpperBox).substr(0, kCapacity);
