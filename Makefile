@@ -35,7 +35,7 @@ test-tsan: deps
 		ctest --output-on-failure -j $(CTEST_JOBS)
 
 clean:
-	rm -rf build build-asan build-tsan build-wine build-wine-native
+	rm -rf build build-asan build-tsan build-wine build-wine-native build-fuzz build-package
 
 # The configurator on a simulated transmitter. Without a display it takes the scripted tour
 # instead, on Qt's offscreen platform, with a picture of the window per step in demo-tour/.
@@ -82,3 +82,14 @@ package:
 # Builds the package, checks it with lintian, installs it, runs what it installed and removes it.
 package-test:
 	JOBS=$(JOBS) ./scripts/package-test.sh
+
+# libFuzzer targets under AddressSanitizer and UndefinedBehaviorSanitizer, built with clang in
+# build-fuzz and run FUZZ_SECONDS seconds each; prints the executions and findings, total last.
+FUZZ_SECONDS ?= 60
+.PHONY: fuzz
+fuzz:
+	./scripts/install-deps.sh --fuzz
+	cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++-14 -DCONFIGURATOR_FUZZ=ON \
+		-DCONFIGURATOR_WITH_QT=OFF -DCONFIGURATOR_TESTS=OFF $(CMAKE_FLAGS)
+	cmake --build build-fuzz -j $(JOBS) --target fuzz-targets
+	./tests/fuzz/run_fuzz.sh build-fuzz $(FUZZ_SECONDS)

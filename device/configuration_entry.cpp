@@ -18,7 +18,6 @@ namespace {
 
 constexpr std::size_t kBoxCapacity = 255;
 
-constexpr int kSignPlus = 0;
 constexpr int kSignMinus = 1;
 
 std::u16string BoxText(Window& window, int identity) {

@@ -18,6 +18,9 @@ fi
 if [ "${1:-}" = "--package" ]; then
     packages+=(dpkg-dev file lintian man-db)
 fi
+if [ "${1:-}" = "--fuzz" ]; then
+    packages+=(clang-14 libclang-rt-14-dev)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
