@@ -1,0 +1,17 @@
+#include <commctrl.h>
+#include <windows.h>
+
+#include "app/command_dispatcher.h"
+#include "app/win32/main_window.h"
+
+// The command line carries nothing for the program.
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+    InstallCommandHandlers();
+    RunMainWindow(instance);
+    // An operation may still run, its thread blocked in a call to the window or in a wait on
+    // the port. Ending the process here stops it where it stands; leaving wWinMain would run
+    // the static destructors under its feet instead.
+    ExitProcess(0);
+}

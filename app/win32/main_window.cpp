@@ -1,0 +1,84 @@
+#include "app/win32/main_window.h"
+
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "app/command_dispatcher.h"
+#include "app/win32/dialog_font.h"
+#include "app/win32/dialog_template_builder.h"
+#include "app/win32/label_fit.h"
+#include "app/win32/resource_ids.h"
+#include "app/win32/wide_text.h"
+#include "app/win32/window_seam.h"
+#include "resources/dialog_templates.h"
+#include "serial/port_discovery.h"
+
+namespace {
+
+// Appended at the end, never sorted, and nothing selected: an unselected list reads as -1.
+void FillLists(HWND dialog) {
+    for (const ListContents& contents : MainWindowLists) {
+        for (std::u16string_view entry : contents.entries) {
+            const std::wstring text = ToWide(entry);
+            SendDlgItemMessageW(dialog, contents.identity, CB_INSERTSTRING, static_cast<WPARAM>(-1),
+                                reinterpret_cast<LPARAM>(text.c_str()));
+        }
+    }
+}
+
+void GiveProgramIcon(HWND dialog) {
+    const HINSTANCE instance =
+        reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(dialog, GWLP_HINSTANCE));
+    for (const auto& [which, width, height] : {std::tuple{ICON_BIG, SM_CXICON, SM_CYICON},
+                                               std::tuple{ICON_SMALL, SM_CXSMICON, SM_CYSMICON}}) {
+        // A shared icon belongs to the system, which frees it with the module.
+        const HANDLE icon =
+            LoadImageW(instance, MAKEINTRESOURCEW(IDI_TRANSMITTER_CONFIGURATOR), IMAGE_ICON,
+                       GetSystemMetrics(width), GetSystemMetrics(height), LR_SHARED);
+        if (icon != nullptr)
+            SendMessageW(dialog, WM_SETICON, which, reinterpret_cast<LPARAM>(icon));
+    }
+}
+
+INT_PTR CALLBACK MainWindowProcedure(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+    switch (message) {
+        case WM_INITDIALOG:
+            GiveProgramIcon(dialog);
+            FitOneLineLabels(dialog, MainWindowTemplate);
+            FillLists(dialog);
+            AttachMainWindow(dialog);
+            PortDiscovery();
+            // The dialog manager focuses the first tab stop, "Настройка".
+            return TRUE;
+        case WM_COMMAND:
+            // Clicks, text changes, focus changes and selection changes alike: only the
+            // control's identity counts. Escape and the close box arrive as identity 2.
+            CommandDispatcher(MainWindowSeam(), LOWORD(wparam));
+            return TRUE;
+        case WM_CLOSE:
+            // Not handled, so that the dialog manager posts the cancel command (Unlock) after
+            // this quit request; the quit is only taken once the queue holds no other posted
+            // message, so Unlock runs first and the modal loop ends after it.
+            PostQuitMessage(0);
+            return FALSE;
+        case kCarriedCallMessage:
+            RunCarriedCall(dialog, lparam);
+            return TRUE;
+        case WM_DESTROY:
+            DetachMainWindow();
+            return FALSE;
+        default:
+            return FALSE;
+    }
+}
+
+}  // namespace
+
+void RunMainWindow(HINSTANCE instance) {
+    const std::vector<std::uint16_t> words =
+        BuildDialogTemplate(MainWindowTemplate, DialogFaceName(MainWindowTemplate));
+    DialogBoxIndirectParamW(instance, reinterpret_cast<LPCDLGTEMPLATEW>(words.data()), nullptr,
+                            MainWindowProcedure, 0);
+    DetachMainWindow();
+}
