@@ -1,5 +1,6 @@
-#include <commctrl.h>
 #include <windows.h>
+// Needs the types of windows.h declared before it.
+#include <commctrl.h>
 
 #include "app/command_dispatcher.h"
 #include "app/win32/main_window.h"
