@@ -84,3 +84,10 @@ windows:
 	@echo
 	@echo "Program:   build-windows/app/win32/transmitter-configurator.exe"
 	@echo "Installer: $$(ls build-windows/transmitter-configurator-*-win64-setup.exe)"
+
+# The Windows program itself under Wine on a virtual display, driven through its window against
+# simulated transmitters, case by case, with each case's wire traffic checked.
+.PHONY: test-wine-window
+test-wine-window:
+	./scripts/install-deps.sh --windows
+	JOBS=$(JOBS) ./scripts/wine-window-tests.sh
