@@ -1,14 +1,15 @@
 #pragma once
 
 // One end-to-end case: what the technician does in the window, what the window then shows, and
-// what the transmitter received and replied meanwhile.
+// what the transmitter received and replied meanwhile. The same table runs against the Windows
+// program under Wine and against the Qt window on Linux, so the two must agree on every text
+// and every byte on the wire.
 
 #include <ostream>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "tests/wine/window_driver.h"
 
 namespace e2e {
 
@@ -16,7 +17,7 @@ enum class Act {
     kType,               // WM_SETTEXT into box `identity`
     kPick,               // list `identity`, entry `number`
     kClick,              // BM_CLICK on button `identity`
-    kKey,                // key `number` to the focused control
+    kKey,                // key `number`, a CaseKey, to the focused control
     kCloseWindow,        // WM_CLOSE to the main window
     kMessage,            // a message box with `text` comes and is answered with OK
     kAccessCode,         // the access dialog comes; `text` is typed and "Enter" clicked
@@ -28,6 +29,8 @@ enum class Act {
     kEnds,               // the program ends with exit code 0
     kEndsWithin,         // the same within `number` milliseconds
 };
+
+enum class CaseKey { kEscape, kTab, kEnter };
 
 struct Step {
     Act act;
@@ -48,8 +51,8 @@ inline Step Pick(int list, int index) {
 inline Step Click(int button) {
     return {Act::kClick, button};
 }
-inline Step Key(int key) {
-    return {Act::kKey, 0, {}, key};
+inline Step Key(CaseKey key) {
+    return {Act::kKey, 0, {}, static_cast<int>(key)};
 }
 inline Step CloseWindow() {
     return {Act::kCloseWindow};
@@ -84,8 +87,8 @@ inline Step EndsWithin(int milliseconds) {
 
 struct WindowCase {
     const char* name;
-    // Options of transmitter-sim for the case's own transmitter; nullptr: nothing answers on
-    // the port.
+    // Options of transmitter-sim for the case's own transmitter; nullptr: the port is listed
+    // but nothing can be opened there.
     const char* transmitter;
     std::vector<Step> steps;
     // The transmitter's messages without time stamps, in order.
@@ -96,8 +99,7 @@ inline void PrintTo(const WindowCase& row, std::ostream* out) {
     *out << row.name;
 }
 
-// Runs the steps against `run`, reporting the first step that does not come true as a test
-// failure; returns whether all did.
-bool RunSteps(ProgramRun& run, const std::vector<Step>& steps, std::wstring_view port);
+// The cases both platforms run: the Windows program under Wine and the Qt window on Linux.
+std::span<const WindowCase> WindowCases();
 
 }  // namespace e2e

@@ -1,4 +1,4 @@
-#include "tests/wine/window_case.h"
+#include "tests/wine/window_steps_win32.h"
 
 #include <gtest/gtest.h>
 
@@ -54,6 +54,18 @@ bool EnterAccessCode(ProgramRun& run, std::u16string_view code, bool by_key) {
     return true;
 }
 
+UINT VirtualKey(CaseKey key) {
+    switch (key) {
+        case CaseKey::kEscape:
+            return VK_ESCAPE;
+        case CaseKey::kTab:
+            return VK_TAB;
+        case CaseKey::kEnter:
+            return VK_RETURN;
+    }
+    return 0;
+}
+
 bool RunStep(ProgramRun& run, const Step& step, std::wstring_view port) {
     HWND window = run.Window();
     switch (step.act) {
@@ -67,7 +79,7 @@ bool RunStep(ProgramRun& run, const Step& step, std::wstring_view port) {
             Click(window, step.identity);
             return true;
         case Act::kKey:
-            PressKey(run.ThreadId(), static_cast<UINT>(step.number));
+            PressKey(run.ThreadId(), VirtualKey(static_cast<CaseKey>(step.number)));
             return true;
         case Act::kCloseWindow:
             ::PostMessageW(window, WM_CLOSE, 0, 0);
