@@ -11,8 +11,4 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     InitCommonControlsEx(&controls);
     InstallCommandHandlers();
     RunMainWindow(instance);
-    // An operation may still run, its thread blocked in a call to the window or in a wait on
-    // the port. Ending the process here stops it where it stands; leaving wWinMain would run
-    // the static destructors under its feet instead.
-    ExitProcess(0);
 }

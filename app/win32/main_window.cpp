@@ -16,6 +16,10 @@
 
 namespace {
 
+// Interface thread only: the close box (or WM_CLOSE) was used, so the next cancel command is
+// the window's last.
+bool CloseRequested = false;
+
 // Appended at the end, never sorted, and nothing selected: an unselected list reads as -1.
 void FillLists(HWND dialog) {
     for (const ListContents& contents : MainWindowLists) {
@@ -51,15 +55,23 @@ INT_PTR CALLBACK MainWindowProcedure(HWND dialog, UINT message, WPARAM wparam, L
             PortDiscovery();
             // The dialog manager focuses the first tab stop, "Настройка".
             return TRUE;
-        case WM_COMMAND:
+        case WM_COMMAND: {
             // Clicks, text changes, focus changes and selection changes alike: only the
             // control's identity counts. Escape and the close box arrive as identity 2.
-            CommandDispatcher(MainWindowSeam(), LOWORD(wparam));
+            const int identity = LOWORD(wparam);
+            CommandDispatcher(MainWindowSeam(), identity);
+            // The quit request alone does not always end the program: a message box open at
+            // the time (a port failure shown by the command running then) may run its own loop
+            // and swallow it. The cancel command that follows the close is posted, so it is
+            // delivered whichever loop runs, and ends the program once Unlock has run.
+            if (identity == IDCANCEL && CloseRequested) EndProgram();
             return TRUE;
+        }
         case WM_CLOSE:
             // Not handled, so that the dialog manager posts the cancel command (Unlock) after
             // this quit request; the quit is only taken once the queue holds no other posted
             // message, so Unlock runs first and the modal loop ends after it.
+            CloseRequested = true;
             PostQuitMessage(0);
             return FALSE;
         case kCarriedCallMessage:
@@ -80,5 +92,13 @@ void RunMainWindow(HINSTANCE instance) {
         BuildDialogTemplate(MainWindowTemplate, DialogFaceName(MainWindowTemplate));
     DialogBoxIndirectParamW(instance, reinterpret_cast<LPCDLGTEMPLATEW>(words.data()), nullptr,
                             MainWindowProcedure, 0);
+    EndProgram();
+}
+
+void EndProgram() {
     DetachMainWindow();
+    // An operation may still run, its thread blocked in a call to the window or in a wait on
+    // the port. Ending the process here stops it where it stands; returning from wWinMain would
+    // run the static destructors under its feet instead.
+    ExitProcess(0);
 }
