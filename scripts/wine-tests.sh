@@ -70,6 +70,9 @@ for device in main second; do
 done
 [ "$status" -eq 0 ] || { echo "The transmitters saw different traffic under Wine." >&2; exit 1; }
 
+step "The Windows program is a GUI program that imports only system DLLs"
+"$root/scripts/check-windows-exe.sh" "$windows_build/app/win32/transmitter-configurator.exe"
+
 step "The other Windows test programs under Wine"
 for test in $(cd "$windows_build" && find tests -name '*_test.exe' ! -name wine_link_test.exe | sort); do
     echo "-- $test"
