@@ -10,7 +10,6 @@
 #include "resources/control_ids.h"
 #include "resources/dialog_templates.h"
 #include "resources/texts.h"
-#include "tests/wine/window_case.h"
 #include "tests/wine/window_driver.h"
 
 namespace e2e {

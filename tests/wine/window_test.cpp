@@ -15,8 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "resources/control_ids.h"
-#include "resources/texts.h"
 #include "tests/wine/window_case.h"
 #include "tests/wine/window_driver.h"
 #include "tests/wine/window_steps_win32.h"
@@ -32,7 +30,7 @@ std::wstring ProgramPath() {
 
 namespace {
 
-// Nothing answers on this port: the script maps it to a path with no device behind it.
+// Listed, but nothing opens there: the script maps it to a folder.
 constexpr wchar_t kEmptyPort[] = L"COM7";
 
 class InTheWindow : public testing::TestWithParam<WindowCase> {};
