@@ -1,5 +1,7 @@
 #include "app/win32/main_window.h"
 
+#include <commctrl.h>
+
 #include <string>
 #include <tuple>
 #include <vector>
@@ -31,6 +33,25 @@ void FillLists(HWND dialog) {
     }
 }
 
+// A multi-line box asks for every key, and on Escape closes the window it sits in, which
+// would end the program. It leaves Escape to the dialog manager instead, so that Escape is the
+// cancel command (Unlock) wherever the focus is, and the window stays.
+LRESULT CALLBACK LeaveEscapeToDialog(HWND box, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR,
+                                     DWORD_PTR) {
+    LRESULT result = DefSubclassProc(box, message, wparam, lparam);
+    if (message == WM_GETDLGCODE && wparam == VK_ESCAPE) result &= ~DLGC_WANTALLKEYS;
+    return result;
+}
+
+void LeaveEscapeToDialogInMultiLineBoxes(HWND dialog) {
+    for (const DialogControl& control : MainWindowTemplate.controls) {
+        if (control.identity == kNoIdentity || !(control.flags & kMultiLine)) continue;
+        if (HWND box = GetDlgItem(dialog, control.identity)) {
+            SetWindowSubclass(box, LeaveEscapeToDialog, 0, 0);
+        }
+    }
+}
+
 void GiveProgramIcon(HWND dialog) {
     const HINSTANCE instance =
         reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(dialog, GWLP_HINSTANCE));
@@ -50,6 +71,7 @@ INT_PTR CALLBACK MainWindowProcedure(HWND dialog, UINT message, WPARAM wparam, L
         case WM_INITDIALOG:
             GiveProgramIcon(dialog);
             FitOneLineLabels(dialog, MainWindowTemplate);
+            LeaveEscapeToDialogInMultiLineBoxes(dialog);
             FillLists(dialog);
             AttachMainWindow(dialog);
             PortDiscovery();
