@@ -35,7 +35,7 @@ test-tsan: deps
 		ctest --output-on-failure -j $(CTEST_JOBS)
 
 clean:
-	rm -rf build build-asan build-tsan build-wine build-wine-native build-fuzz build-package
+	rm -rf build build-asan build-tsan build-wine build-wine-native build-windows build-e2e-native build-e2e-windows build-fuzz build-package
 
 # The configurator on a simulated transmitter. Without a display it takes the scripted tour
 # instead, on Qt's offscreen platform, with a picture of the window per step in demo-tour/.
@@ -93,3 +93,25 @@ fuzz:
 		-DCONFIGURATOR_WITH_QT=OFF -DCONFIGURATOR_TESTS=OFF $(CMAKE_FLAGS)
 	cmake --build build-fuzz -j $(JOBS) --target fuzz-targets
 	./tests/fuzz/run_fuzz.sh build-fuzz $(FUZZ_SECONDS)
+
+# The Windows program without Qt, cross-built with mingw-w64 into one statically linked
+# transmitter-configurator.exe, checked to be a GUI program importing only system DLLs, and
+# its NSIS installer.
+.PHONY: windows
+windows:
+	./scripts/install-deps.sh --windows
+	cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64.cmake \
+		-DCONFIGURATOR_TESTS=OFF -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	cmake --build build-windows -j $(JOBS) --target transmitter-configurator
+	./scripts/check-windows-exe.sh build-windows/app/win32/transmitter-configurator.exe
+	cmake --build build-windows --target windows-installer
+	@echo
+	@echo "Program:   build-windows/app/win32/transmitter-configurator.exe"
+	@echo "Installer: $$(ls build-windows/transmitter-configurator-*-win64-setup.exe)"
+
+# The Windows program itself under Wine on a virtual display, driven through its window against
+# simulated transmitters, case by case, with each case's wire traffic checked.
+.PHONY: test-wine-window
+test-wine-window:
+	./scripts/install-deps.sh --windows
+	JOBS=$(JOBS) ./scripts/wine-window-tests.sh

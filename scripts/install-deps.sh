@@ -11,7 +11,7 @@ packages=(
     xauth xvfb
 )
 if [ "${1:-}" = "--windows" ]; then
-    packages+=(g++-mingw-w64-x86-64-posix wine64 wine)
+    packages+=(g++-mingw-w64-x86-64-posix wine64 wine nsis)
 fi
 # The Debian package: dpkg-shlibdeps and file for its dependencies, lintian to check it, man-db
 # to find its manual page once installed.

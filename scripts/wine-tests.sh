@@ -18,65 +18,9 @@ windows_build=${WINDOWS_BUILD:-$root/build-wine}
 jobs=${JOBS:-2}
 
 work=$(mktemp -d /tmp/wine-tests.XXXXXX)
-export WINEPREFIX=$work/prefix
-export WINEDEBUG=-all
-export WINEARCH=win64
-# No prompt for Mono or Gecko while the prefix is made: nothing here needs them.
-export WINEDLLOVERRIDES="mscoree,mshtml="
-
-sim_pids=()
-
-stop_transmitters() {
-    for pid in "${sim_pids[@]}"; do
-        kill "$pid" 2>/dev/null || true
-        wait "$pid" 2>/dev/null || true
-    done
-    sim_pids=()
-}
-
-# Wine goes first: the server holds the pseudo-terminals open, and their hang-up when a
-# transmitter ends would make it dump its object table onto the output.
-stop_wine() {
-    if [ -d "$WINEPREFIX" ]; then
-        wineserver -k 2>/dev/null || true
-        wineserver -w 2>/dev/null || true
-    fi
-}
-
-cleanup() {
-    stop_wine
-    stop_transmitters
-    if [ "${KEEP_WINE_WORK:-0}" = 1 ]; then
-        echo "Kept $work"
-    else
-        rm -rf "$work"
-    fi
-}
-trap cleanup EXIT
-
-step() { printf '\n== %s (%ds)\n' "$*" "$SECONDS"; }
-
-# start_transmitter NAME [OPTIONS...]: starts transmitter-sim with its output in $work/NAME.log
-# and sets `port` to its pseudo-terminal.
-start_transmitter() {
-    local name=$1
-    shift
-    "$native_build/sim/transmitter-sim" "$@" >"$work/$name.log" 2>&1 &
-    sim_pids+=($!)
-    for _ in $(seq 100); do
-        if head -n 1 "$work/$name.log" | grep -q '^Port: '; then
-            port=$(head -n 1 "$work/$name.log" | sed 's/^Port: //')
-            return 0
-        fi
-        sleep 0.1
-    done
-    echo "transmitter-sim $name did not start:" >&2
-    cat "$work/$name.log" >&2
-    return 1
-}
-
-# The trace without its first line (the port) and without the seconds column.
-messages_of() { tail -n +2 "$work/$1.log" | sed -E 's/^ *[0-9]+\.[0-9]+ +//'; }
+# shellcheck source=scripts/wine-common.sh
+. "$root/scripts/wine-common.sh"
+trap wine_cleanup EXIT
 
 start_both_transmitters() {
     start_transmitter "$1-main" --cold-junction -5.2
@@ -106,17 +50,8 @@ wineboot -i >/dev/null 2>&1 || true
 
 step "Windows run under Wine on COM7 and COM12"
 start_both_transmitters wine
-cat >"$work/ports.reg" <<EOF
-Windows Registry Editor Version 5.00
-
-[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]
-"COM7"="$main_port"
-"COM12"="$second_port"
-EOF
-wine reg import "Z:$work/ports.reg" >/dev/null 2>&1
-# Wine makes its COM devices, and lists them under Hardware\DeviceMap\SerialComm, when it starts.
-wineserver -k
-wineserver -w
+printf 'COM7 %s\nCOM12 %s\n' "$main_port" "$second_port" >"$work/ports"
+map_com_ports "$work/ports"
 wine reg query 'HKLM\Hardware\DeviceMap\SerialComm' | tr -d '\r'
 CONFIGURATOR_TEST_PORT=COM7 CONFIGURATOR_TEST_SECOND_PORT=COM12 CONFIGURATOR_TEST_ABSENT_PORT=COM9 \
     wine "$windows_build/tests/wine/wine_link_test.exe"
@@ -134,6 +69,9 @@ for device in main second; do
     fi
 done
 [ "$status" -eq 0 ] || { echo "The transmitters saw different traffic under Wine." >&2; exit 1; }
+
+step "The Windows program is a GUI program that imports only system DLLs"
+"$root/scripts/check-windows-exe.sh" "$windows_build/app/win32/transmitter-configurator.exe"
 
 step "The other Windows test programs under Wine"
 for test in $(cd "$windows_build" && find tests -name '*_test.exe' ! -name wine_link_test.exe | sort); do

@@ -29,4 +29,11 @@ std::optional<std::int16_t> ParseTenthsOption(const std::string& text) {
     return static_cast<std::int16_t>(tenths);
 }
 
+std::optional<std::chrono::milliseconds> ParseMillisecondsOption(const std::string& text) {
+    char* end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (end == text.c_str() || *end != '\0' || value < 0) return std::nullopt;
+    return std::chrono::milliseconds(value);
+}
+
 }  // namespace sim

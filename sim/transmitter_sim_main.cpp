@@ -30,14 +30,8 @@ constexpr std::string_view kUsage =
     "  --unlock-window-ms N     how long the unlock preamble holds (default 10000)\n"
     "  --no-lock                answer commands without the unlock preamble\n"
     "  --adjust-error DEGREES   added to every cold-junction adjustment (default 0)\n"
+    "  --late-reply-ms N        the first reply comes N ms after its command instead of at once\n"
     "  --help                   show this text\n";
-
-std::optional<long> ParseMilliseconds(const std::string& text) {
-    char* end = nullptr;
-    const long value = std::strtol(text.c_str(), &end, 10);
-    if (end == text.c_str() || *end != '\0' || value < 0) return std::nullopt;
-    return value;
-}
 
 int Fail(const std::string& message) {
     std::fprintf(stderr, "transmitter-sim: %s\n", message.c_str());
@@ -48,6 +42,7 @@ int Fail(const std::string& message) {
 
 int main(int argc, char** argv) {
     sim::Options options;
+    bool first_reply_late = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view flag = argv[i];
         const bool has_value = i + 1 < argc;
@@ -69,9 +64,14 @@ int main(int argc, char** argv) {
             if (!tenths) return Fail("--adjust-error wants degrees, e.g. 1.5");
             options.adjustment_error_tenths = *tenths;
         } else if (flag == "--unlock-window-ms" && has_value) {
-            const auto milliseconds = ParseMilliseconds(argv[++i]);
+            const auto milliseconds = sim::ParseMillisecondsOption(argv[++i]);
             if (!milliseconds) return Fail("--unlock-window-ms wants a number of milliseconds");
-            options.unlock_window = std::chrono::milliseconds(*milliseconds);
+            options.unlock_window = *milliseconds;
+        } else if (flag == "--late-reply-ms" && has_value) {
+            const auto milliseconds = sim::ParseMillisecondsOption(argv[++i]);
+            if (!milliseconds) return Fail("--late-reply-ms wants a number of milliseconds");
+            options.late_reply_delay = *milliseconds;
+            first_reply_late = true;
         } else {
             std::fputs(kUsage.data(), stderr);
             return Fail("unknown or incomplete option " + std::string(flag));
@@ -99,6 +99,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "transmitter-sim: no pseudo-terminal could be made\n");
         return 1;
     }
+    if (first_reply_late) transmitter.InjectFault(sim::Fault::kLateReply);
     {
         const std::lock_guard lock(output);
         std::printf("Port: %s\n", transmitter.PortPath().c_str());

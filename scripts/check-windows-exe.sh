@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Checks that a Windows executable is a GUI program (no console opens beside its window) and
+# imports only DLLs that every Windows has, so that it runs copied alone onto a machine.
+#
+# Usage: check-windows-exe.sh PROGRAM.exe [OBJDUMP]   (OBJDUMP: x86_64-w64-mingw32-objdump)
+set -euo pipefail
+
+exe=$1
+objdump=${2:-x86_64-w64-mingw32-objdump}
+
+# Windows' own libraries, the C runtime that ships with it, and the API sets.
+allowed='^(kernel32|user32|gdi32|comctl32|comdlg32|advapi32|shell32|ole32|oleaut32|uxtheme|shlwapi|version|ws2_32|msvcrt|ucrtbase|ntdll|setupapi|cfgmgr32|api-ms-win-[a-z0-9-]+)\.dll$'
+
+headers=$("$objdump" -p "$exe")
+status=0
+
+subsystem=$(awk '$1 == "Subsystem" { print $2 }' <<<"$headers")
+if [ "$((16#${subsystem:-0}))" -ne 2 ]; then
+    echo "$exe: subsystem ${subsystem:-none}, not 2 (Windows GUI)" >&2
+    status=1
+fi
+
+dlls=$(awk '/DLL Name:/ { print $3 }' <<<"$headers")
+[ -n "$dlls" ] || { echo "$exe: no imports found" >&2; status=1; }
+for dll in $dlls; do
+    if ! grep -qiE "$allowed" <<<"$dll"; then
+        echo "$exe: imports $dll, which is not a Windows system DLL" >&2
+        status=1
+    fi
+done
+
+[ "$status" -eq 0 ] && echo "$exe: Windows GUI program, imports only" $dlls
+exit "$status"
