@@ -35,7 +35,7 @@ test-tsan: deps
 		ctest --output-on-failure -j $(CTEST_JOBS)
 
 clean:
-	rm -rf build build-asan build-tsan build-wine build-wine-native build-windows build-e2e-native build-e2e-windows build-fuzz build-package
+	rm -rf build build-asan build-tsan build-wine build-wine-native build-windows build-fuzz build-package
 
 # The configurator on a simulated transmitter. Without a display it takes the scripted tour
 # instead, on Qt's offscreen platform, with a picture of the window per step in demo-tour/.

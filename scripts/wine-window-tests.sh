@@ -4,9 +4,11 @@
 # Builds transmitter-sim natively, and transmitter-configurator.exe with its window driver
 # (tests/wine/window_test) for Windows with mingw-w64. In one fresh Wine prefix on a virtual
 # display of its own, it starts one transmitter per case of the driver, maps each to a COM port
-# of its own (COM7 leads to nothing that opens, for the cases without a transmitter), and runs the driver, which starts the real program for each case, lists only
-# that case's COM port among the serial ports, drives the window and compares what the
-# transmitter received and replied with what the same case puts on the wire on Linux.
+# of its own (COM7 leads to nothing that opens, for the cases without a transmitter), and runs
+# the driver, which starts the real program for each case, lists only that case's COM port
+# among the serial ports, drives the window and compares what the transmitter received and
+# replied with what the same case puts on the wire on Linux. The build folders are those of
+# wine-tests.sh, configured alike, so that running both builds everything once.
 #
 # Environment: NATIVE_BUILD, WINDOWS_BUILD (build folders), JOBS (build jobs, default 2),
 # PROGRAM (a transmitter-configurator.exe to test instead of the one built here),
@@ -15,8 +17,8 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-native_build=${NATIVE_BUILD:-$root/build-e2e-native}
-windows_build=${WINDOWS_BUILD:-$root/build-e2e-windows}
+native_build=${NATIVE_BUILD:-$root/build-wine-native}
+windows_build=${WINDOWS_BUILD:-$root/build-wine}
 jobs=${JOBS:-2}
 
 work=$(mktemp -d /tmp/wine-window-tests.XXXXXX)
