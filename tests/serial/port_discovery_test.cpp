@@ -70,7 +70,7 @@ struct ListingCase {
 
 class SysfsListingTest : public ::testing::TestWithParam<ListingCase> {};
 
-TEST_P(SysfsListingTest, ListsRealSerialPortsInNaturalOrder) {
+TEST_P(SysfsListingTest, ListsRealSerialPortsBuiltInFirstEachGroupInNaturalOrder) {
     FakeSysfs sysfs(GetParam().entries);
     const Names listed = ListSysfsSerialPorts(sysfs.ClassTty(), "/dev");
     EXPECT_EQ(listed, GetParam().listed) << Show(listed);
@@ -97,12 +97,18 @@ INSTANTIATE_TEST_SUITE_P(
         ListingCase{"NumbersCountByValue",
                     {{"ttyS10", true, "4"}, {"ttyS2", true, "4"}, {"ttyS1", true, "4"}},
                     {u"/dev/ttyS1", u"/dev/ttyS2", u"/dev/ttyS10"}},
-        ListingCase{"NamesFirstThenNumbers",
+        ListingCase{"BuiltInUartsFirstThenTheOthersEachByNameThenNumber",
                     {{"ttyUSB1", true, {}},
                      {"ttyS0", true, "4"},
                      {"ttyUSB0", true, {}},
                      {"ttyACM0", true, {}}},
-                    {u"/dev/ttyACM0", u"/dev/ttyS0", u"/dev/ttyUSB0", u"/dev/ttyUSB1"}},
+                    {u"/dev/ttyS0", u"/dev/ttyACM0", u"/dev/ttyUSB0", u"/dev/ttyUSB1"}},
+        ListingCase{"AnAcmAdapterBesideABuiltInUartIsLast",
+                    {{"ttyS0", true, "4"}, {"ttyACM0", true, {}}},
+                    {u"/dev/ttyS0", u"/dev/ttyACM0"}},
+        ListingCase{"AUsbAdapterAfterTwoBuiltInUartsIsLast",
+                    {{"ttyUSB0", true, {}}, {"ttyS1", true, "4"}, {"ttyS0", true, "4"}},
+                    {u"/dev/ttyS0", u"/dev/ttyS1", u"/dev/ttyUSB0"}},
         ListingCase{"NothingThere", {}, {}}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -137,16 +143,13 @@ TEST_P(PortDiscoveryTest, KeepsTheLastPortListed) {
 INSTANTIATE_TEST_SUITE_P(
     Lists, PortDiscoveryTest,
     ::testing::Values(
-        DiscoveryCase{"ThreePortsGiveTheThird", u"",
-                      Names{u"/dev/ttyS0", u"/dev/ttyS1", u"/dev/ttyUSB0"}, u"/dev/ttyUSB0"},
-        DiscoveryCase{"ANewListReplacesTheOldName", u"/dev/ttyS0", Names{u"/dev/ttyACM0"},
-                      u"/dev/ttyACM0"},
+        DiscoveryCase{"ThreePortsGiveTheThird", u"", Names{u"/dev/ttyS0", u"/dev/ttyS1", u"/dev/ttyUSB0"},
+                      u"/dev/ttyUSB0"},
+        DiscoveryCase{"ANewListReplacesTheOldName", u"/dev/ttyS0", Names{u"/dev/ttyACM0"}, u"/dev/ttyACM0"},
         DiscoveryCase{"AnEmptyListKeepsThePreviousName", u"/dev/ttyS3", Names{}, u"/dev/ttyS3"},
-        DiscoveryCase{"NoListAtAllKeepsThePreviousName", u"/dev/ttyS3", std::nullopt,
-                      u"/dev/ttyS3"},
+        DiscoveryCase{"NoListAtAllKeepsThePreviousName", u"/dev/ttyS3", std::nullopt, u"/dev/ttyS3"},
         DiscoveryCase{"NothingFoundAtStartStaysEmpty", u"", std::nullopt, u""},
-        DiscoveryCase{"AShorterNameLeavesNoTailOfTheLonger", u"/dev/ttyUSB10", Names{u"COM3"},
-                      u"COM3"},
+        DiscoveryCase{"AShorterNameLeavesNoTailOfTheLonger", u"/dev/ttyUSB10", Names{u"COM3"}, u"COM3"},
         DiscoveryCase{"AnOverlongNameIsCutToTheBuffer", u"", Names{std::u16string(300, u'x')},
                       std::u16string(kPortNameCapacity - 1, u'x')}),
     [](const auto& info) { return std::string(info.param.name); });
