@@ -20,6 +20,7 @@
 #include "device/protocol.h"
 #include "resources/control_ids.h"
 #include "resources/texts.h"
+#include "serial/device_path.h"
 #include "serial/port_discovery.h"
 #include "serial/response_reader.h"
 #include "tests/serial/pty_pair.h"
@@ -146,7 +147,8 @@ INSTANTIATE_TEST_SUITE_P(
     Names, OpenFailureTest,
     ::testing::Values(OpenFailureCase{"NoSuchDevice", u"/dev/no-such-serial-port"},
                       OpenFailureCase{"EmptyNameLeavesNothingInItsPlace", u""},
-                      OpenFailureCase{"NotADevicePath", u"COM3"}),
+                      OpenFailureCase{"NotADevicePath", u"COM3"},
+                      OpenFailureCase{"ANameUnderDevIsShownWithoutTheFolder", u"ttyUSB10"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(PortLinkTest, APortHeldByAnotherOpeningIsRefusedUntilThatOneCloses) {
@@ -234,6 +236,16 @@ TEST_F(PortLinkTest, UnlockSendsExactlyThePreambleAndLeavesTheStateAlone) {
     EXPECT_EQ(window.Text(DetailLine), texts::kPortOpened);
     EXPECT_EQ(LinkState.load(), kLinkIdle);
     EXPECT_EQ(ReplyOk.load(), 0);
+}
+
+TEST_F(PortLinkTest, APortNamedWithoutDevIsOpenedUnderDev) {
+    SetPortName(PortNameFromDevicePath(pty.PortPath()));
+    ASSERT_EQ(PortNameView().substr(0, 4), u"pts/");
+    HandleSlot slot;
+    UnlockHandler(window, slot);
+    ClosePort(slot);
+    EXPECT_EQ(pty.DeviceRead(3), (Bytes{0xAA, 0xAA}));
+    EXPECT_TRUE(window.Messages().empty());
 }
 
 TEST_F(PortLinkTest, TheSendsDiscardLeavesTheReplyToAWaitingReader) {
