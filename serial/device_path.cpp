@@ -41,15 +41,29 @@ bool IsLowSurrogate(char32_t c) {
     return c >= 0xDC00 && c <= 0xDFFF;
 }
 
+constexpr std::string_view kDeviceFolder = "/dev/";
+
 }  // namespace
 
 std::string DevicePathFromPortName(std::u16string_view name) {
+    std::string path = Utf8FromUtf16(name);
+    if (path.empty() || path.front() == '/') return path;
+    return std::string(kDeviceFolder) + path;
+}
+
+std::u16string PortNameFromDevicePath(std::string_view path) {
+    if (path.size() > kDeviceFolder.size() && path.substr(0, kDeviceFolder.size()) == kDeviceFolder)
+        path.remove_prefix(kDeviceFolder.size());
+    return Utf16FromUtf8(path);
+}
+
+std::string Utf8FromUtf16(std::u16string_view text) {
     std::string out;
-    out.reserve(name.size());
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        char32_t c = name[i];
-        if (IsHighSurrogate(c) && i + 1 < name.size() && IsLowSurrogate(name[i + 1])) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (name[i + 1] - 0xDC00);
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char32_t c = text[i];
+        if (IsHighSurrogate(c) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
             ++i;
         } else if (IsHighSurrogate(c) || IsLowSurrogate(c)) {
             c = kReplacement;
@@ -59,12 +73,12 @@ std::string DevicePathFromPortName(std::u16string_view name) {
     return out;
 }
 
-std::u16string PortNameFromDevicePath(std::string_view path) {
+std::u16string Utf16FromUtf8(std::string_view text) {
     std::u16string out;
-    out.reserve(path.size());
+    out.reserve(text.size());
     std::size_t i = 0;
-    while (i < path.size()) {
-        const auto lead = static_cast<std::uint8_t>(path[i]);
+    while (i < text.size()) {
+        const auto lead = static_cast<std::uint8_t>(text[i]);
         std::size_t length = 0;
         char32_t c = 0;
         char32_t minimum = 0;
@@ -84,9 +98,9 @@ std::u16string PortNameFromDevicePath(std::string_view path) {
             c = lead & 0x07;
             minimum = 0x10000;
         }
-        bool valid = length != 0 && i + length <= path.size();
+        bool valid = length != 0 && i + length <= text.size();
         for (std::size_t k = 1; valid && k < length; ++k) {
-            const auto next = static_cast<std::uint8_t>(path[i + k]);
+            const auto next = static_cast<std::uint8_t>(text[i + k]);
             valid = (next & 0xC0) == 0x80;
             c = (c << 6) | (next & 0x3F);
         }

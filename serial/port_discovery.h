@@ -30,7 +30,8 @@ void SetPortListSource(PortListSource source);
 // macOS. std::nullopt when the platform has no list at all.
 std::optional<std::vector<std::u16string>> ListPlatformSerialPorts();
 
-// The Linux and macOS listing: serial devices under `sysfs_class_tty` (normally
-// /sys/class/tty) backed by a real driver, in natural order, as /dev/... paths.
+// The Linux listing: serial devices under `sysfs_class_tty` (normally /sys/class/tty) backed
+// by a real driver, the built-in UARTs first and then the others, each group in natural order,
+// named as PortName holds them (the name under /dev when `dev_dir` is /dev).
 std::vector<std::u16string> ListSysfsSerialPorts(const std::string& sysfs_class_tty,
                                                  const std::string& dev_dir = "/dev");

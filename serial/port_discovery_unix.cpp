@@ -50,13 +50,22 @@ bool NaturalLess(const std::string& a, const std::string& b) {
     return a < b;
 }
 
-void SortNaturally(std::vector<std::string>& names) {
-    std::sort(names.begin(), names.end(), NaturalLess);
-}
-
 bool IsLegacySerialName(const std::string& name) {
     return name.size() > 4 && name.compare(0, 4, "ttyS") == 0 &&
            std::all_of(name.begin() + 4, name.end(), IsDigit);
+}
+
+// The built-in UARTs come first and every other driver-backed port (USB, ACM and the like)
+// after them, each group in natural order: the last port is then the adapter a technician
+// plugged in, even beside a built-in UART whose name sorts after the adapter's (ttyS0 after
+// ttyACM0).
+void SortBuiltInFirst(std::vector<std::string>& names) {
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+        const bool a_built_in = IsLegacySerialName(a);
+        const bool b_built_in = IsLegacySerialName(b);
+        if (a_built_in != b_built_in) return a_built_in;
+        return NaturalLess(a, b);
+    });
 }
 
 // The 8250 driver registers every legacy port it might have, present or not; only those whose
@@ -67,13 +76,13 @@ bool HasKnownUartType(const fs::path& entry) {
     return static_cast<bool>(file >> type) && type != 0;
 }
 
-std::vector<std::u16string> WithDirectory(const std::vector<std::string>& names,
-                                          const std::string& dev_dir) {
-    std::vector<std::u16string> paths;
-    paths.reserve(names.size());
+std::vector<std::u16string> PortNames(const std::vector<std::string>& names,
+                                      const std::string& dev_dir) {
+    std::vector<std::u16string> ports;
+    ports.reserve(names.size());
     for (const std::string& name : names)
-        paths.push_back(PortNameFromDevicePath(dev_dir + "/" + name));
-    return paths;
+        ports.push_back(PortNameFromDevicePath(dev_dir + "/" + name));
+    return ports;
 }
 
 #ifdef __APPLE__
@@ -85,8 +94,8 @@ std::vector<std::u16string> ListCalloutDevices() {
         const std::string name = it->path().filename().string();
         if (name.rfind("cu.", 0) == 0) names.push_back(name);
     }
-    SortNaturally(names);
-    return WithDirectory(names, "/dev");
+    std::sort(names.begin(), names.end(), NaturalLess);
+    return PortNames(names, "/dev");
 }
 #endif
 
@@ -108,8 +117,8 @@ std::vector<std::u16string> ListSysfsSerialPorts(const std::string& sysfs_class_
         if (IsLegacySerialName(name) && !HasKnownUartType(entry)) continue;
         names.push_back(name);
     }
-    SortNaturally(names);
-    return WithDirectory(names, dev_dir);
+    SortBuiltInFirst(names);
+    return PortNames(names, dev_dir);
 }
 
 std::optional<std::vector<std::u16string>> ListPlatformSerialPorts() {

@@ -11,8 +11,13 @@ std::uint8_t SensorReplyBuffer[15] = {};
 std::uint8_t ColdJunctionBuffer[3] = {};
 std::uint8_t VersionBuffer[4] = {};
 
-std::u16string UpperLimitText;
-std::u16string LowerLimitText;
+// The program ends by returning from its entry once the window is closed, while an operation
+// may still run: its threads are not waited for, and the static destructors run under them.
+// Made on the heap and never freed, the texts have no destructor to run, so a reply stored
+// while the process ends lands in live memory, on every platform and whatever the entry does
+// last.
+std::u16string& UpperLimitText = *new std::u16string;
+std::u16string& LowerLimitText = *new std::u16string;
 bool LowerLimitNegative = false;
 
 // The buffers and texts are plain: the opener reads them only after it has waited for this

@@ -12,9 +12,10 @@ extern std::uint8_t SensorReplyBuffer[15];
 extern std::uint8_t ColdJunctionBuffer[3];
 extern std::uint8_t VersionBuffer[4];
 
-// Decoded from the last good sensor reply.
-extern std::u16string UpperLimitText;
-extern std::u16string LowerLimitText;
+// Decoded from the last good sensor reply. Never destroyed: a reader may still store a reply
+// while the process ends after its window has closed.
+extern std::u16string& UpperLimitText;
+extern std::u16string& LowerLimitText;
 extern bool LowerLimitNegative;
 
 // Thread body: reads the one reply named by `expected` (a LinkState value) from `port`, stores

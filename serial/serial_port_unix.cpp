@@ -67,8 +67,8 @@ SerialPort OpenSerialDevice(std::u16string_view name) {
         return port;
     }
     ::ioctl(fd, TIOCEXCL);
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags != -1) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    // The descriptor stays non-blocking: a blocking write, once poll reports some room, would
+    // wait until the whole frame fits, past its time-out. Reads and writes wait in poll instead.
     return port;
 }
 

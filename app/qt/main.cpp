@@ -2,9 +2,11 @@
 
 #include "app/qt/configurator_shell.h"
 
-// The command line carries nothing for the program itself.
-int main(int argc, char* argv[]) {
-    QApplication application(argc, argv);
-    RunConfigurator();
-    return 0;
+// The program takes no options. The toolkit is shown the program's name only, so that its own
+// options (-style, -stylesheet, -platform, -qwindowgeometry ...) on the command line change
+// nothing; the environment (QT_QPA_PLATFORM) still chooses the platform.
+int main(int, char* argv[]) {
+    int toolkit_argc = 1;
+    QApplication application(toolkit_argc, argv);
+    return RunConfigurator();
 }

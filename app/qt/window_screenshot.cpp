@@ -32,7 +32,7 @@ bool Save(QWidget& widget, const QString& path) {
 }
 
 void FillWithSamples(MainWindow& window) {
-    window.SetItemText(kIdPortNameBox, u"/dev/ttyS0");
+    window.SetItemText(kIdPortNameBox, u"ttyS0");
     window.SetItemText(kIdSensorTypeReadback, u"K ТП ");
     window.SetItemText(kIdUpperSignReadback, u"+");
     window.SetItemText(kIdUpperLimitReadback, u"1300.");

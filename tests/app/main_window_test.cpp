@@ -5,6 +5,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QTextEdit>
 #include <QTimer>
 #include <string>
@@ -13,6 +15,7 @@
 #include "app/qt/dialog_builder.h"
 #include "resources/control_ids.h"
 #include "resources/texts.h"
+#include "serial/device_path.h"
 #include "tests/app/widget_fixture.h"
 
 namespace {
@@ -307,5 +310,53 @@ TEST_F(MainWindowTest, BoxesGiveBackWhatWasWrittenUpToTheCapacityAsked) {
     window.SetItemText(kIdStatusLine, u"x");
     EXPECT_EQ(ControlAs<QTextEdit>(kIdStatusLine)->toPlainText(), QStringLiteral("x"));
 }
+
+// ---------------------------------------------------------------------------------------------
+// Box 1026 is 50 dialog units wide: the port's name must show whole there, not scrolled.
+
+struct PortNameRow {
+    const char* name;
+    std::string device_path;  // as the platform lists the port
+    std::u16string shown;
+    friend void PrintTo(const PortNameRow& row, std::ostream* os) { *os << row.name; }
+};
+
+class PortNameBoxTest : public MainWindowTest, public ::testing::WithParamInterface<PortNameRow> {
+  protected:
+    // The width a line edit gives its text: its contents less the text margins and the two
+    // pixels the line edit keeps free on each side.
+    static int TextRoom(const QLineEdit& box) {
+        QStyleOptionFrame option;
+        option.initFrom(&box);
+        option.rect = box.rect();
+        option.lineWidth =
+            box.hasFrame() ? box.style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, &box)
+                           : 0;
+        const QRect contents =
+            box.style()->subElementRect(QStyle::SE_LineEditContents, &option, &box);
+        const QMargins margins = box.textMargins();
+        return contents.width() - margins.left() - margins.right() - 2 * 2;
+    }
+};
+
+TEST_P(PortNameBoxTest, TheNameShowsWholeInTheBox) {
+    ShowActive();
+    SetPortName(PortNameFromDevicePath(GetParam().device_path));
+    window.SetItemText(kIdPortNameBox, PortNameView());
+
+    const QLineEdit* box = ControlAs<QLineEdit>(kIdPortNameBox);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->text().toStdString(), QString::fromStdU16String(GetParam().shown).toStdString());
+    const int needed = box->fontMetrics().horizontalAdvance(box->text());
+    EXPECT_LE(needed, TextRoom(*box)) << "the box is " << box->width() << " px wide";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ports, PortNameBoxTest,
+    ::testing::Values(PortNameRow{"UsbAdapterTen", "/dev/ttyUSB10", u"ttyUSB10"},
+                      PortNameRow{"AcmAdapterTen", "/dev/ttyACM10", u"ttyACM10"},
+                      PortNameRow{"BuiltInUartTen", "/dev/ttyS10", u"ttyS10"},
+                      PortNameRow{"WindowsPort", "COM12", u"COM12"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "serial/device_path.h"
 #include "tests/support/recording_window.h"
 
 namespace {
@@ -70,7 +71,7 @@ struct ListingCase {
 
 class SysfsListingTest : public ::testing::TestWithParam<ListingCase> {};
 
-TEST_P(SysfsListingTest, ListsRealSerialPortsInNaturalOrder) {
+TEST_P(SysfsListingTest, ListsRealSerialPortsBuiltInFirstEachGroupInNaturalOrder) {
     FakeSysfs sysfs(GetParam().entries);
     const Names listed = ListSysfsSerialPorts(sysfs.ClassTty(), "/dev");
     EXPECT_EQ(listed, GetParam().listed) << Show(listed);
@@ -84,31 +85,70 @@ INSTANTIATE_TEST_SUITE_P(
                      {"console", false, {}},
                      {"ttyUSB0", true, {}},
                      {"ptmx", false, {}}},
-                    {u"/dev/ttyUSB0"}},
+                    {u"ttyUSB0"}},
         ListingCase{"LegacyPortsOfUnknownUartTypeArePhantoms",
                     {{"ttyS0", true, "4"},
                      {"ttyS1", true, "0"},
                      {"ttyS2", true, "0"},
                      {"ttyS3", true, "4"}},
-                    {u"/dev/ttyS0", u"/dev/ttyS3"}},
+                    {u"ttyS0", u"ttyS3"}},
         ListingCase{"LegacyPortWithoutATypeIsSkipped",
                     {{"ttyS0", true, {}}, {"ttyACM0", true, {}}},
-                    {u"/dev/ttyACM0"}},
+                    {u"ttyACM0"}},
         ListingCase{"NumbersCountByValue",
                     {{"ttyS10", true, "4"}, {"ttyS2", true, "4"}, {"ttyS1", true, "4"}},
-                    {u"/dev/ttyS1", u"/dev/ttyS2", u"/dev/ttyS10"}},
-        ListingCase{"NamesFirstThenNumbers",
+                    {u"ttyS1", u"ttyS2", u"ttyS10"}},
+        ListingCase{"BuiltInUartsFirstThenTheOthersEachByNameThenNumber",
                     {{"ttyUSB1", true, {}},
                      {"ttyS0", true, "4"},
                      {"ttyUSB0", true, {}},
                      {"ttyACM0", true, {}}},
-                    {u"/dev/ttyACM0", u"/dev/ttyS0", u"/dev/ttyUSB0", u"/dev/ttyUSB1"}},
+                    {u"ttyS0", u"ttyACM0", u"ttyUSB0", u"ttyUSB1"}},
+        ListingCase{"AnAcmAdapterBesideABuiltInUartIsLast",
+                    {{"ttyS0", true, "4"}, {"ttyACM0", true, {}}},
+                    {u"ttyS0", u"ttyACM0"}},
+        ListingCase{"AUsbAdapterAfterTwoBuiltInUartsIsLast",
+                    {{"ttyUSB0", true, {}}, {"ttyS1", true, "4"}, {"ttyS0", true, "4"}},
+                    {u"ttyS0", u"ttyS1", u"ttyUSB0"}},
         ListingCase{"NothingThere", {}, {}}),
     [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SysfsListing, DevicesOutsideDevKeepTheirWholePath) {
+    FakeSysfs sysfs({{"ttyUSB0", true, {}}});
+    EXPECT_EQ(ListSysfsSerialPorts(sysfs.ClassTty(), "/tmp/ports"), Names{u"/tmp/ports/ttyUSB0"});
+}
 
 TEST(SysfsListing, AMissingClassFolderListsNothing) {
     EXPECT_TRUE(ListSysfsSerialPorts("/nonexistent/sys/class/tty").empty());
 }
+
+// ---------------------------------------------------------------------------------------------
+// The window shows the name under /dev, as Windows shows "COM3"; the opening uses the path.
+
+struct DevicePathCase {
+    const char* name;
+    std::string path;
+    std::u16string port_name;
+    friend void PrintTo(const DevicePathCase& row, std::ostream* os) { *os << row.name; }
+};
+
+class DevicePathTest : public ::testing::TestWithParam<DevicePathCase> {};
+
+TEST_P(DevicePathTest, ThePortIsNamedWithoutDevAndOpenedByItsPath) {
+    EXPECT_EQ(Utf8(PortNameFromDevicePath(GetParam().path)), Utf8(GetParam().port_name));
+    EXPECT_EQ(DevicePathFromPortName(GetParam().port_name), GetParam().path);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, DevicePathTest,
+    ::testing::Values(DevicePathCase{"AUsbAdapter", "/dev/ttyUSB10", u"ttyUSB10"},
+                      DevicePathCase{"APseudoTerminalKeepsItsSubfolder", "/dev/pts/3", u"pts/3"},
+                      DevicePathCase{"ADeviceElsewhereKeepsItsWholePath", "/tmp/ports/ttyS0",
+                                     u"/tmp/ports/ttyS0"},
+                      DevicePathCase{"TheFolderAloneIsNoDevice", "/dev/", u"/dev/"},
+                      DevicePathCase{"NoNameNoPath", "", u""},
+                      DevicePathCase{"NonAsciiNamesGoThroughUtf8", "/dev/ttyПорт", u"ttyПорт"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------------------------
 
@@ -137,16 +177,13 @@ TEST_P(PortDiscoveryTest, KeepsTheLastPortListed) {
 INSTANTIATE_TEST_SUITE_P(
     Lists, PortDiscoveryTest,
     ::testing::Values(
-        DiscoveryCase{"ThreePortsGiveTheThird", u"",
-                      Names{u"/dev/ttyS0", u"/dev/ttyS1", u"/dev/ttyUSB0"}, u"/dev/ttyUSB0"},
-        DiscoveryCase{"ANewListReplacesTheOldName", u"/dev/ttyS0", Names{u"/dev/ttyACM0"},
-                      u"/dev/ttyACM0"},
-        DiscoveryCase{"AnEmptyListKeepsThePreviousName", u"/dev/ttyS3", Names{}, u"/dev/ttyS3"},
-        DiscoveryCase{"NoListAtAllKeepsThePreviousName", u"/dev/ttyS3", std::nullopt,
-                      u"/dev/ttyS3"},
+        DiscoveryCase{"ThreePortsGiveTheThird", u"", Names{u"ttyS0", u"ttyS1", u"ttyUSB0"},
+                      u"ttyUSB0"},
+        DiscoveryCase{"ANewListReplacesTheOldName", u"ttyS0", Names{u"ttyACM0"}, u"ttyACM0"},
+        DiscoveryCase{"AnEmptyListKeepsThePreviousName", u"ttyS3", Names{}, u"ttyS3"},
+        DiscoveryCase{"NoListAtAllKeepsThePreviousName", u"ttyS3", std::nullopt, u"ttyS3"},
         DiscoveryCase{"NothingFoundAtStartStaysEmpty", u"", std::nullopt, u""},
-        DiscoveryCase{"AShorterNameLeavesNoTailOfTheLonger", u"/dev/ttyUSB10", Names{u"COM3"},
-                      u"COM3"},
+        DiscoveryCase{"AShorterNameLeavesNoTailOfTheLonger", u"ttyUSB10", Names{u"COM3"}, u"COM3"},
         DiscoveryCase{"AnOverlongNameIsCutToTheBuffer", u"", Names{std::u16string(300, u'x')},
                       std::u16string(kPortNameCapacity - 1, u'x')}),
     [](const auto& info) { return std::string(info.param.name); });

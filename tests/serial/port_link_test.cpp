@@ -4,10 +4,13 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <ostream>
 #include <string>
 #include <thread>
@@ -17,6 +20,7 @@
 #include "device/protocol.h"
 #include "resources/control_ids.h"
 #include "resources/texts.h"
+#include "serial/device_path.h"
 #include "serial/port_discovery.h"
 #include "serial/response_reader.h"
 #include "tests/serial/pty_pair.h"
@@ -139,12 +143,13 @@ TEST_P(OpenFailureTest, UnlockShowsTheOpenFailureThenPortNotOpen) {
     EXPECT_EQ(LinkState.load(), kLinkIdle);
 }
 
-INSTANTIATE_TEST_SUITE_P(Names, OpenFailureTest,
-                         ::testing::Values(OpenFailureCase{"NoSuchDevice",
-                                                           u"/dev/no-such-serial-port"},
-                                           OpenFailureCase{"EmptyNameLeavesNothingInItsPlace", u""},
-                                           OpenFailureCase{"NotADevicePath", u"COM3"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Names, OpenFailureTest,
+    ::testing::Values(OpenFailureCase{"NoSuchDevice", u"/dev/no-such-serial-port"},
+                      OpenFailureCase{"EmptyNameLeavesNothingInItsPlace", u""},
+                      OpenFailureCase{"NotADevicePath", u"COM3"},
+                      OpenFailureCase{"ANameUnderDevIsShownWithoutTheFolder", u"ttyUSB10"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(PortLinkTest, APortHeldByAnotherOpeningIsRefusedUntilThatOneCloses) {
     HandleSlot holder;
@@ -233,6 +238,16 @@ TEST_F(PortLinkTest, UnlockSendsExactlyThePreambleAndLeavesTheStateAlone) {
     EXPECT_EQ(ReplyOk.load(), 0);
 }
 
+TEST_F(PortLinkTest, APortNamedWithoutDevIsOpenedUnderDev) {
+    SetPortName(PortNameFromDevicePath(pty.PortPath()));
+    ASSERT_EQ(PortNameView().substr(0, 4), u"pts/");
+    HandleSlot slot;
+    UnlockHandler(window, slot);
+    ClosePort(slot);
+    EXPECT_EQ(pty.DeviceRead(3), (Bytes{0xAA, 0xAA}));
+    EXPECT_TRUE(window.Messages().empty());
+}
+
 TEST_F(PortLinkTest, TheSendsDiscardLeavesTheReplyToAWaitingReader) {
     LinkState = kExpectVersionReply;
     HandleSlot slot;
@@ -274,6 +289,41 @@ TEST_F(PortLinkTest, AWriteCutShortByTheTimeOutIsASendFailure) {
 
     EXPECT_FALSE(SendFrame(UnlockPreamble.size(), UnlockPreamble.data(), slot, window));
     EXPECT_EQ(window.Messages(), (std::vector<std::u16string>{std::u16string(texts::kSendFailed)}));
+}
+
+// The device side stops reading: once the line's buffers are full, a write must give up at its
+// own deadline rather than wait for room. The helper lets a blocked write go eventually, so
+// that a fault shows as a late return instead of a hung test.
+TEST_F(PortLinkTest, AWriteThatNoLongerFitsTheLineReturnsByItsTimeOut) {
+    SetPortName(pty.PortName());
+    HandleSlot slot;
+    ASSERT_TRUE(OpenPortQuick(slot, window));
+    constexpr PortTimeouts kShortWrite{0, 0, 0, 200};
+    ASSERT_TRUE(ApplyTimeouts(slot.port, kShortWrite));
+    // Far more than a pseudo-terminal holds.
+    const std::vector<std::uint8_t> block(1 << 20, 0x55);
+
+    std::atomic<bool> returned{false};
+    std::thread unblocker([&] {
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(4);
+        while (!returned.load() && std::chrono::steady_clock::now() < give_up)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::uint8_t sink[4096];
+        while (!returned.load()) {
+            pollfd poll_fd{pty.Master(), POLLIN, 0};
+            if (::poll(&poll_fd, 1, 10) > 0 && ::read(pty.Master(), sink, sizeof sink) <= 0) break;
+        }
+    });
+    const auto start = std::chrono::steady_clock::now();
+    const long written = WriteSerial(slot.port, block.data(), block.size());
+    const auto took = std::chrono::steady_clock::now() - start;
+    returned = true;
+    unblocker.join();
+
+    EXPECT_GE(written, 0);
+    EXPECT_LT(written, static_cast<long>(block.size()));
+    EXPECT_LT(took,
+              std::chrono::milliseconds(kShortWrite.write_constant_ms) + std::chrono::seconds(1));
 }
 
 TEST_F(PortLinkTest, SendingToAVanishedDeviceFails) {

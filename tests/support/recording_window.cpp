@@ -107,6 +107,5 @@ bool WaitUntilReady(std::chrono::milliseconds limit) {
 }
 
 std::string Utf8(std::u16string_view text) {
-    // Port names and test texts take the same UTF-16 to UTF-8 conversion.
-    return DevicePathFromPortName(text);
+    return Utf8FromUtf16(text);
 }
