@@ -370,6 +370,7 @@ TEST_P(FaultMatrix, TellsTheTechnicianEndsOnTimeAndLeavesNothingBehind) {
     ASSERT_EQ(trouble.Holding(), row.trouble == Trouble::kPortBusy);
     EnterWhatTheOperationNeeds(rig, row.operation);
     const ProcessResources before = CurrentProcessResources();
+    const std::vector<std::string> handles_before = ProcessHandles();
 
     const auto clicked = std::chrono::steady_clock::now();
     rig.Click(facts.identity);
@@ -401,8 +402,11 @@ TEST_P(FaultMatrix, TellsTheTechnicianEndsOnTimeAndLeavesNothingBehind) {
     ProcessResources expected = before;
     if (row.trouble == Trouble::kDeviceGoneMidReply) expected.descriptors -= device_descriptors;
     const ProcessResources after = SettledProcessResources(expected, 2s);
-    EXPECT_EQ(after.descriptors, expected.descriptors) << "open descriptors";
-    EXPECT_EQ(after.threads, expected.threads) << "threads";
+    EXPECT_EQ(after.descriptors, expected.descriptors)
+        << "open descriptors; new:\n"
+        << NewHandles(handles_before, ProcessHandles());
+    EXPECT_EQ(after.threads, expected.threads) << "threads; new:\n"
+                                               << NewHandles(handles_before, ProcessHandles());
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryOperationAgainstEveryFault, FaultMatrix,

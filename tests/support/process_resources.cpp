@@ -1,7 +1,9 @@
 #include "tests/support/process_resources.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -50,4 +52,34 @@ ProcessResources SettledProcessResources(const ProcessResources& expected,
         now = CurrentProcessResources();
     }
     return now;
+}
+
+std::vector<std::string> ProcessHandles() {
+    std::vector<std::string> handles;
+    std::error_code error;
+    for (std::filesystem::directory_iterator it("/proc/self/task", error), end; !error && it != end;
+         it.increment(error)) {
+        std::ifstream comm(it->path() / "comm");
+        std::string name;
+        std::getline(comm, name);
+        handles.push_back("thread " + name);
+    }
+    for (std::filesystem::directory_iterator it("/proc/self/fd", error), end; !error && it != end;
+         it.increment(error)) {
+        std::error_code unreadable;
+        handles.push_back("descriptor " +
+                          std::filesystem::read_symlink(it->path(), unreadable).string());
+    }
+    std::sort(handles.begin(), handles.end());
+    return handles;
+}
+
+std::string NewHandles(const std::vector<std::string>& before,
+                       const std::vector<std::string>& after) {
+    std::vector<std::string> added;
+    std::set_difference(after.begin(), after.end(), before.begin(), before.end(),
+                        std::back_inserter(added));
+    std::string lines;
+    for (const std::string& line : added) lines += "  " + line + "\n";
+    return lines;
 }

@@ -1,7 +1,8 @@
 #pragma once
 
 #include <chrono>
-#include <optional>
+#include <string>
+#include <vector>
 
 // What the running process holds, as Linux reports it under /proc/self: leaks of descriptors,
 // threads and memory show up here whatever code caused them.
@@ -19,3 +20,10 @@ ProcessResources CurrentProcessResources();
 // `expected` (resident memory is not compared), at most `patience`; returns the last reading.
 ProcessResources SettledProcessResources(const ProcessResources& expected,
                                          std::chrono::milliseconds patience);
+
+// One line per thread ("thread NAME") and per open descriptor ("descriptor TARGET"), sorted, to
+// tell what a count that moved is made of.
+std::vector<std::string> ProcessHandles();
+// The lines of `after` that `before` has not (as many times), one a line.
+std::string NewHandles(const std::vector<std::string>& before,
+                       const std::vector<std::string>& after);
