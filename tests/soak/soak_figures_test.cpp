@@ -49,19 +49,19 @@ const SoakCase kSoakCases[] = {
      20,
      {41, 9, 50'000},
      false,
-     "soak: 20 operations, resident memory +0.00 MB (not judged under 100 operations), "
+     "soak: 20 operations, resident memory +0.00 MB (not judged under 500 operations), "
      "descriptors +1, threads +0"},
     {"one_thread_more_fails",
      20,
      {40, 10, 50'000},
      false,
-     "soak: 20 operations, resident memory +0.00 MB (not judged under 100 operations), "
+     "soak: 20 operations, resident memory +0.00 MB (not judged under 500 operations), "
      "descriptors +0, threads +1"},
     {"a_short_run_is_not_failed_by_its_memory",
      20,
      {40, 9, 51'024},
      true,
-     "soak: 20 operations, resident memory +1.00 MB (not judged under 100 operations), "
+     "soak: 20 operations, resident memory +1.00 MB (not judged under 500 operations), "
      "descriptors +0, threads +0"},
     {"shrinking_memory_and_fewer_descriptors_pass",
      1000,
