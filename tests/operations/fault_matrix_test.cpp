@@ -56,7 +56,7 @@ enum class Trouble {
 struct OperationFacts {
     const char* name;
     int identity;
-    milliseconds designed;  // the operation's own waits, from the click to its verdict
+    milliseconds waits;  // the operation's own waits, from the click to its verdict
 };
 
 OperationFacts Facts(Operation operation) {
@@ -377,8 +377,8 @@ TEST_P(FaultMatrix, TellsTheTechnicianEndsOnTimeAndLeavesNothingBehind) {
     ASSERT_TRUE(WaitUntilReady());
     const auto took = std::chrono::steady_clock::now() - clicked;
 
-    EXPECT_GE(took, facts.designed) << "the operation cut its waits short";
-    EXPECT_LE(took, facts.designed + 1s) << "the operation overran its waits";
+    EXPECT_GE(took, facts.waits) << "the operation cut its waits short";
+    EXPECT_LE(took, facts.waits + 1s) << "the operation overran its waits";
     ExpectMessages(rig.window.Messages(), row.messages, trouble.Path());
     EXPECT_EQ(Utf8(rig.window.Text(StatusLine)), Utf8(row.status));
     EXPECT_EQ(Utf8(rig.window.Text(DetailLine)), Utf8(row.detail));
