@@ -1,9 +1,7 @@
 #include "app/win32/access_code_dialog.h"
 
 #include <array>
-#include <vector>
 
-#include "app/win32/dialog_font.h"
 #include "app/win32/dialog_template_builder.h"
 #include "app/win32/label_fit.h"
 #include "app/win32/wide_text.h"
@@ -44,9 +42,7 @@ INT_PTR CALLBACK AccessCodeProcedure(HWND dialog, UINT message, WPARAM wparam, L
 }  // namespace
 
 void RunAccessCodeDialog(HWND owner) {
-    const std::vector<std::uint16_t> words =
-        BuildDialogTemplate(AccessCodeTemplate, DialogFaceName(AccessCodeTemplate));
-    DialogBoxIndirectParamW(reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(owner, GWLP_HINSTANCE)),
-                            reinterpret_cast<LPCDLGTEMPLATEW>(words.data()), owner,
-                            AccessCodeProcedure, 0);
+    RunDialogFromTemplate(AccessCodeTemplate,
+                          reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(owner, GWLP_HINSTANCE)),
+                          owner, AccessCodeProcedure);
 }

@@ -1,6 +1,6 @@
 #include "app/win32/dialog_template_builder.h"
 
-#include <windows.h>
+#include "app/win32/dialog_font.h"
 
 namespace {
 
@@ -126,4 +126,12 @@ std::vector<std::uint16_t> BuildDialogTemplate(const DialogTemplate& dialog_temp
     writer.Text(face_name);
     for (const DialogControl& control : dialog_template.controls) WriteItem(writer, control);
     return writer.Take();
+}
+
+INT_PTR RunDialogFromTemplate(const DialogTemplate& dialog_template, HINSTANCE instance, HWND owner,
+                              DLGPROC procedure) {
+    const std::vector<std::uint16_t> words =
+        BuildDialogTemplate(dialog_template, DialogFaceName(dialog_template));
+    return DialogBoxIndirectParamW(instance, reinterpret_cast<LPCDLGTEMPLATEW>(words.data()), owner,
+                                   procedure, 0);
 }

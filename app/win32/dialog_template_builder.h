@@ -1,5 +1,7 @@
 #pragma once
 
+#include <windows.h>
+
 #include <cstdint>
 #include <string_view>
 #include <vector>
@@ -28,3 +30,8 @@ std::uint32_t DialogStyleOf();
 // `face_name` is the font actually used, which may be the table's stand-in family.
 std::vector<std::uint16_t> BuildDialogTemplate(const DialogTemplate& dialog_template,
                                                std::u16string_view face_name);
+
+// Builds the template in the face this machine has and runs it modally under `owner` (none
+// for the main window); returns what the dialog ended with.
+INT_PTR RunDialogFromTemplate(const DialogTemplate& dialog_template, HINSTANCE instance, HWND owner,
+                              DLGPROC procedure);

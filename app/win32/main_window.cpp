@@ -4,10 +4,8 @@
 
 #include <string>
 #include <tuple>
-#include <vector>
 
 #include "app/command_dispatcher.h"
-#include "app/win32/dialog_font.h"
 #include "app/win32/dialog_template_builder.h"
 #include "app/win32/label_fit.h"
 #include "app/win32/resource_ids.h"
@@ -110,10 +108,7 @@ INT_PTR CALLBACK MainWindowProcedure(HWND dialog, UINT message, WPARAM wparam, L
 }  // namespace
 
 void RunMainWindow(HINSTANCE instance) {
-    const std::vector<std::uint16_t> words =
-        BuildDialogTemplate(MainWindowTemplate, DialogFaceName(MainWindowTemplate));
-    DialogBoxIndirectParamW(instance, reinterpret_cast<LPCDLGTEMPLATEW>(words.data()), nullptr,
-                            MainWindowProcedure, 0);
+    RunDialogFromTemplate(MainWindowTemplate, instance, nullptr, MainWindowProcedure);
     EndProgram();
 }
 
