@@ -22,9 +22,6 @@ struct HandleSlot {
     std::thread reader;
 };
 
-inline constexpr PortTimeouts kMonitoredTimeouts{20, 500, 20, 500};
-inline constexpr PortTimeouts kQuickTimeouts{1, 100, 1, 100};
-
 // Opens `name` with the monitored profile and starts a ResponseReader handed the current
 // LinkState. Failures are shown in message boxes; the result tells whether the reader started.
 bool OpenPortMonitored(HandleSlot& slot, Window& window, std::u16string_view name);

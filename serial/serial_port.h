@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 // A thin serial-port backend: one portable interface, one source file per platform
@@ -15,6 +16,17 @@ struct PortTimeouts {
     std::uint32_t read_constant_ms = 0;
     std::uint32_t write_per_byte_ms = 0;
     std::uint32_t write_constant_ms = 0;
+};
+
+// The two profiles the program opens a port with: a reply is awaited (20 ms a byte plus half a
+// second), or frames only go out and nothing is read back.
+inline constexpr PortTimeouts kMonitoredTimeouts{20, 500, 20, 500};
+inline constexpr PortTimeouts kQuickTimeouts{1, 100, 1, 100};
+
+// Why an opening failed, as the system told it.
+struct OpenFailure {
+    enum class Kind { kMissing, kBusy, kNoPermission, kOther } kind = Kind::kOther;
+    std::string system_message;  // UTF-8
 };
 
 // An open port, closed when the object goes. Move-only.
@@ -60,8 +72,9 @@ private:
     std::atomic<int>& counter_;
 };
 
-// Opens the device read-write, exclusively, as an existing device; closed on failure.
-SerialPort OpenSerialDevice(std::u16string_view name);
+// Opens the device read-write, exclusively, as an existing device; closed on failure, when
+// `failure` (if given) is told why.
+SerialPort OpenSerialDevice(std::u16string_view name, OpenFailure* failure = nullptr);
 // Reads the current line settings; false when the platform refuses.
 bool ReadLineSettings(SerialPort& port);
 // 9600 baud, 8 data bits, no parity, one stop bit, raw binary, no flow control, DTR on, RTS off.

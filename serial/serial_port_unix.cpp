@@ -52,7 +52,7 @@ void SerialPort::Close() {
     native = kInvalid;
 }
 
-SerialPort OpenSerialDevice(std::u16string_view name) {
+SerialPort OpenSerialDevice(std::u16string_view name, OpenFailure*) {
     SerialPort port;
     const std::string path = DevicePathFromPortName(name);
     // Without O_NONBLOCK the open of a modem line would wait for carrier detect.

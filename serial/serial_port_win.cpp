@@ -81,7 +81,7 @@ void SerialPort::Close() {
     native = kInvalid;
 }
 
-SerialPort OpenSerialDevice(std::u16string_view name) {
+SerialPort OpenSerialDevice(std::u16string_view name, OpenFailure*) {
     SerialPort port;
     const std::u16string path = DevicePath(name);
     port.native =
