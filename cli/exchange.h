@@ -71,3 +71,7 @@ ConfigFrameSlots BuildConfigurationFrame(std::uint8_t sensor_code, std::int32_t 
                                          std::int32_t lower_magnitude, bool lower_negative,
                                          std::uint8_t output, std::uint8_t fault,
                                          std::uint8_t compensation);
+
+// Tenths of a degree with one decimal, as the command line shows temperatures and the trace
+// tells them: "23.4", "-5.2", "0.0".
+std::string TenthsText(std::int32_t tenths);

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 #include <string>
+#include <system_error>
 #include <thread>
 
 #include "serial/device_path.h"
@@ -41,6 +42,32 @@ bool SetModemLine(int fd, unsigned long request, int line) {
     return errno == ENOTTY || errno == EINVAL;
 }
 
+// Busy is the same to the user whichever way it came: the system's words for a refused lock
+// ("Resource temporarily unavailable") or for a terminal in exclusive mode ("Device or resource
+// busy") would not say that another program holds the port.
+constexpr std::string_view kHeldByAnother = "held by another program";
+
+OpenFailure FailureFromErrno(int error) {
+    if (error == EBUSY || error == EWOULDBLOCK) {
+        return OpenFailure{OpenFailure::Kind::kBusy, std::string(kHeldByAnother)};
+    }
+    OpenFailure failure{OpenFailure::Kind::kOther, std::generic_category().message(error)};
+    switch (error) {
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+            failure.kind = OpenFailure::Kind::kMissing;
+            break;
+        case EACCES:
+        case EPERM:
+            failure.kind = OpenFailure::Kind::kNoPermission;
+            break;
+        default:
+            break;
+    }
+    return failure;
+}
+
 }  // namespace
 
 void SerialPort::Close() {
@@ -52,18 +79,23 @@ void SerialPort::Close() {
     native = kInvalid;
 }
 
-SerialPort OpenSerialDevice(std::u16string_view name, OpenFailure*) {
+SerialPort OpenSerialDevice(std::u16string_view name, OpenFailure* failure) {
     SerialPort port;
     const std::string path = DevicePathFromPortName(name);
     // Without O_NONBLOCK the open of a modem line would wait for carrier detect.
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return port;
+    if (fd < 0) {
+        if (failure != nullptr) *failure = FailureFromErrno(errno);
+        return port;
+    }
     port.native = fd;
     // The lock keeps out every other program that asks for it, the superuser included; the
     // terminal's exclusive mode keeps out ordinary users who do not.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
         ::close(fd);
         port.native = SerialPort::kInvalid;
+        if (failure != nullptr) *failure = FailureFromErrno(error);
         return port;
     }
     ::ioctl(fd, TIOCEXCL);

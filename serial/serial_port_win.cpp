@@ -8,8 +8,10 @@
 #endif
 #include <windows.h>
 
+#include <iterator>
 #include <string>
 
+#include "serial/device_path.h"
 #include "serial/serial_port.h"
 
 namespace {
@@ -73,6 +75,41 @@ DWORD LimitFor(std::uint32_t per_byte_ms, std::uint32_t constant_ms, std::size_t
     return static_cast<DWORD>(per_byte_ms * count + constant_ms) + kSafetyMarginMs;
 }
 
+// The system's own words for `error`, in the user's language, without the closing full stop
+// and line break, so that they fit inside a sentence.
+std::string SystemMessage(DWORD error) {
+    wchar_t text[512] = {};
+    const DWORD length =
+        ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                         error, 0, text, static_cast<DWORD>(std::size(text)), nullptr);
+    std::u16string message(reinterpret_cast<const char16_t*>(text), length);
+    while (!message.empty() &&
+           (message.back() == u'\r' || message.back() == u'\n' || message.back() == u' ' ||
+            message.back() == u'.')) {
+        message.pop_back();
+    }
+    if (message.empty()) return "error " + std::to_string(error);
+    return Utf8FromUtf16(message);
+}
+
+OpenFailure FailureFromError(DWORD error) {
+    OpenFailure failure{OpenFailure::Kind::kOther, SystemMessage(error)};
+    switch (error) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+            failure.kind = OpenFailure::Kind::kMissing;
+            break;
+        // A COM port another program holds is refused as access denied.
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+            failure.kind = OpenFailure::Kind::kBusy;
+            break;
+        default:
+            break;
+    }
+    return failure;
+}
+
 }  // namespace
 
 void SerialPort::Close() {
@@ -81,12 +118,13 @@ void SerialPort::Close() {
     native = kInvalid;
 }
 
-SerialPort OpenSerialDevice(std::u16string_view name, OpenFailure*) {
+SerialPort OpenSerialDevice(std::u16string_view name, OpenFailure* failure) {
     SerialPort port;
     const std::u16string path = DevicePath(name);
     port.native =
         ::CreateFileW(reinterpret_cast<const wchar_t*>(path.c_str()), GENERIC_READ | GENERIC_WRITE,
                       0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    if (!port.IsOpen() && failure != nullptr) *failure = FailureFromError(::GetLastError());
     return port;
 }
 
