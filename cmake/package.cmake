@@ -1,5 +1,5 @@
-# The Debian package (make package): the three programs, the desktop entry and icon from
-# install.cmake, plus what Debian wants beside them: manual pages, the documentation with a
+# The Debian package (make package): the four programs, the desktop entry, the icon and the
+# command line's bash completion from install.cmake, plus what Debian wants beside them: manual pages, the documentation with a
 # machine-readable copyright file and a changelog, all compressed the way lintian checks.
 # The documentation rules below also serve `cmake --install` on other Linux systems.
 if(NOT UNIX OR APPLE OR NOT TARGET transmitter-configurator)
@@ -31,7 +31,7 @@ function(configurator_gzip source name)
     set(compressed_files ${compressed_files} ${output} PARENT_SCOPE)
 endfunction()
 
-set(man_pages transmitter-configurator.1 transmitter-sim.1 transmitter-demo.1)
+set(man_pages transmitter-configurator.1 transmitter-cli.1 transmitter-sim.1 transmitter-demo.1)
 foreach(page IN LISTS man_pages)
     configurator_gzip(${PROJECT_SOURCE_DIR}/docs/${page} ${page})
 endforeach()
@@ -83,6 +83,11 @@ transmitter (thermocouple or resistance-thermometer input, 4-20 mA or
 writes the sensor type, measuring range, output type, fault output level
 and cold-junction compensation, reads the firmware version, and reads and
 trims the cold-junction temperature behind an access code.
+
+transmitter-cli does the same from a shell or a script, in English: read,
+write (with a read-back check), cold-junction, adjust and unlock
+subcommands, text or JSON output, and exit codes for scripts; bash
+completion is included.
 
 The package also holds transmitter-sim, a simulated transmitter on a
 pseudo-terminal, and transmitter-demo, the configurator's window on a
