@@ -1,6 +1,7 @@
 # The Debian package (make package): the four programs, the desktop entry, the icon and the
-# command line's bash completion from install.cmake, plus what Debian wants beside them: manual pages, the documentation with a
-# machine-readable copyright file and a changelog, all compressed the way lintian checks.
+# command line's bash completion from install.cmake, plus what Debian wants beside them: manual
+# pages, the documentation with a machine-readable copyright file and a changelog, all compressed
+# the way lintian checks.
 # The documentation rules below also serve `cmake --install` on other Linux systems.
 if(NOT UNIX OR APPLE OR NOT TARGET transmitter-configurator)
     return()
