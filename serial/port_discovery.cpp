@@ -28,10 +28,13 @@ void SetPortListSource(PortListSource source) {
     ListSource() = std::move(source);
 }
 
-void PortDiscovery() {
+std::optional<std::vector<std::u16string>> ListSerialPorts() {
     const PortListSource& source = ListSource();
-    const std::optional<std::vector<std::u16string>> ports =
-        source ? source() : ListPlatformSerialPorts();
+    return source ? source() : ListPlatformSerialPorts();
+}
+
+void PortDiscovery() {
+    const std::optional<std::vector<std::u16string>> ports = ListSerialPorts();
     if (!ports || ports->empty()) return;
     SetPortName(ports->back());
 }

@@ -25,6 +25,8 @@ void PortDiscovery();
 // std::nullopt stands for "no list at all" (the registry key missing).
 using PortListSource = std::function<std::optional<std::vector<std::u16string>>()>;
 void SetPortListSource(PortListSource source);
+// The list discovery takes its last port from: the source's, else the platform's.
+std::optional<std::vector<std::u16string>> ListSerialPorts();
 
 // The platform's own list, in its order: the registry on Windows, sysfs on Linux, /dev/cu.* on
 // macOS. std::nullopt when the platform has no list at all.
