@@ -68,13 +68,16 @@ step "Files in place"
 # What a technician relies on, by where it has to be after installing.
 expected=(
     /usr/bin/transmitter-configurator
+    /usr/bin/transmitter-cli
     /usr/bin/transmitter-sim
     /usr/bin/transmitter-demo
     /usr/share/applications/transmitter-configurator.desktop
     /usr/share/icons/hicolor/scalable/apps/transmitter-configurator.svg
     /usr/share/man/man1/transmitter-configurator.1.gz
+    /usr/share/man/man1/transmitter-cli.1.gz
     /usr/share/man/man1/transmitter-sim.1.gz
     /usr/share/man/man1/transmitter-demo.1.gz
+    /usr/share/bash-completion/completions/transmitter-cli
     "/usr/share/doc/$package/copyright"
     "/usr/share/doc/$package/changelog.gz"
     "/usr/share/doc/$package/README.md.gz"
@@ -91,7 +94,7 @@ for path in "${expected[@]}"; do
         echo "installed: $path"
     fi
 done
-for program in transmitter-configurator transmitter-sim transmitter-demo; do
+for program in transmitter-configurator transmitter-cli transmitter-sim transmitter-demo; do
     ! ldd "/usr/bin/$program" | grep 'not found' || fail "$program misses a library"
 done
 
@@ -136,16 +139,37 @@ help=$(timeout 30 /usr/bin/transmitter-demo --help) || fail "transmitter-demo --
 grep -q '^Usage: transmitter-demo' <<<"$help" || fail "transmitter-demo --help printed: $help"
 echo "both answer"
 
-step "man -w finds the manual page"
-page=/usr/share/man/man1/transmitter-configurator.1.gz
-if dpkg_excludes "$page"; then
-    echo "This machine's dpkg is set not to install manual pages, so man cannot find any;"
-    echo "the package holds the page (checked above from dpkg-deb -c)."
-else
-    found=$(man -w transmitter-configurator) || fail "man -w transmitter-configurator found nothing"
-    [ "$found" = "$page" ] || fail "man -w transmitter-configurator gave $found, not $page"
-    echo "man -w transmitter-configurator: $found"
+step "transmitter-cli answers --help and --version, and its completion loads"
+help=$(timeout 30 /usr/bin/transmitter-cli --help) || fail "transmitter-cli --help failed"
+if ! grep -q 'transmitter-cli' <<<"$help" || ! grep -q 'cold-junction' <<<"$help"; then
+    fail "transmitter-cli --help printed: $help"
 fi
+version_line=$(timeout 30 /usr/bin/transmitter-cli --version) || fail "transmitter-cli --version failed"
+[ "$version_line" = "transmitter-cli $version" ] ||
+    fail "transmitter-cli --version printed $version_line, not transmitter-cli $version"
+# bash-completion loads the file by the command's name on first use; the check does the same
+# and asks it for the subcommands.
+completion=/usr/share/bash-completion/completions/transmitter-cli
+offered=$(bash -c '. "$1"; COMP_WORDS=(transmitter-cli ""); COMP_CWORD=1
+    _transmitter_cli; printf "%s\n" "${COMPREPLY[@]}"' - "$completion") ||
+    fail "$completion does not load in bash"
+for subcommand in ports version read write cold-junction adjust unlock; do
+    grep -qx -- "$subcommand" <<<"$offered" || fail "$completion does not offer $subcommand"
+done
+echo "transmitter-cli answers; its completion offers ${offered//$'\n'/ }"
+
+step "man -w finds the manual pages"
+for program in transmitter-configurator transmitter-cli; do
+    page=/usr/share/man/man1/$program.1.gz
+    if dpkg_excludes "$page"; then
+        echo "This machine's dpkg is set not to install manual pages, so man cannot find $program's;"
+        echo "the package holds the page (checked above from dpkg-deb -c)."
+    else
+        found=$(man -w "$program") || fail "man -w $program found nothing"
+        [ "$found" = "$page" ] || fail "man -w $program gave $found, not $page"
+        echo "man -w $program: $found"
+    fi
+done
 
 step "Removing with apt"
 # Taken while installed: which of the package's paths are its own files and which are folders.
