@@ -1,10 +1,20 @@
 #!/usr/bin/env bash
-# Checks that a Windows executable is a GUI program (no console opens beside its window) and
+# Checks that a Windows executable is a GUI program (no console opens beside its window), or
+# with --console a console program (it writes to the console it was started from), and that it
 # imports only DLLs that every Windows has, so that it runs copied alone onto a machine.
 #
-# Usage: check-windows-exe.sh PROGRAM.exe [OBJDUMP]   (OBJDUMP: x86_64-w64-mingw32-objdump)
+# Usage: check-windows-exe.sh [--console] PROGRAM.exe [OBJDUMP]
+#        (OBJDUMP: x86_64-w64-mingw32-objdump)
 set -euo pipefail
 
+# The PE header's subsystem: 2 a Windows GUI program, 3 a console program.
+subsystem_wanted=2
+kind="Windows GUI"
+if [ "${1:-}" = "--console" ]; then
+    subsystem_wanted=3
+    kind="Windows console"
+    shift
+fi
 exe=$1
 objdump=${2:-x86_64-w64-mingw32-objdump}
 
@@ -15,8 +25,8 @@ headers=$("$objdump" -p "$exe")
 status=0
 
 subsystem=$(awk '$1 == "Subsystem" { print $2 }' <<<"$headers")
-if [ "$((16#${subsystem:-0}))" -ne 2 ]; then
-    echo "$exe: subsystem ${subsystem:-none}, not 2 (Windows GUI)" >&2
+if [ "$((16#${subsystem:-0}))" -ne "$subsystem_wanted" ]; then
+    echo "$exe: subsystem ${subsystem:-none}, not $subsystem_wanted ($kind)" >&2
     status=1
 fi
 
@@ -29,5 +39,5 @@ for dll in $dlls; do
     fi
 done
 
-[ "$status" -eq 0 ] && echo "$exe: Windows GUI program, imports only" $dlls
+[ "$status" -eq 0 ] && echo "$exe: $kind program, imports only" $dlls
 exit "$status"
