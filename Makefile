@@ -125,3 +125,13 @@ soak: deps
 	cmake -S . -B build $(CMAKE_FLAGS)
 	cmake --build build -j $(JOBS) --target configurator-soak
 	QT_QPA_PLATFORM=offscreen ./build/tests/soak/configurator-soak $(N)
+
+# A benchmark, not a test (neither `make test` nor CI runs it): the median of 10 runs of each
+# transmitter-cli subcommand against the simulated transmitter, beside its target and the time
+# the window is designed to take for the same work, and the clone of one configuration onto ten
+# transmitters. RUNS and BATCHES change the counts.
+.PHONY: bench-cli
+bench-cli: deps
+	cmake -S . -B build $(CMAKE_FLAGS)
+	cmake --build build -j $(JOBS) --target transmitter-cli transmitter-sim
+	./scripts/bench-cli.sh build
