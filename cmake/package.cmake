@@ -39,9 +39,13 @@ endforeach()
 configurator_gzip(${PROJECT_SOURCE_DIR}/README.md README.md)
 configurator_gzip(${PROJECT_SOURCE_DIR}/docs/user-guide.ru.md user-guide.ru.md)
 # A native package (no Debian revision in its version) carries changelog.gz, not
-# changelog.Debian.gz; its newest entry names the package's version. A new version wants its own
-# entry on top, with what changed for the technician.
-configure_file(${PROJECT_SOURCE_DIR}/docs/changelog.in ${CMAKE_BINARY_DIR}/changelog @ONLY)
+# changelog.Debian.gz; its newest entry names the package's version. It is made from
+# CHANGELOG.md, which wants a section for every new version.
+set(CPACK_PACKAGE_CONTACT
+    "Transmitter configurator maintainers <maintainers@users.noreply.c-seed-8b740916.example>")
+include(${CMAKE_CURRENT_LIST_DIR}/debian-changelog.cmake)
+configurator_debian_changelog(${PROJECT_SOURCE_DIR}/CHANGELOG.md ${CMAKE_BINARY_DIR}/changelog
+                              ${CONFIGURATOR_PACKAGE_NAME} "${CPACK_PACKAGE_CONTACT}")
 configurator_gzip(${CMAKE_BINARY_DIR}/changelog changelog)
 add_custom_target(package-files ALL DEPENDS ${compressed_files})
 
@@ -59,8 +63,6 @@ install(FILES ${compressed_dir}/README.md.gz ${compressed_dir}/user-guide.ru.md.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ${CONFIGURATOR_PACKAGE_NAME})
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_CONTACT
-    "Transmitter configurator maintainers <maintainers@users.noreply.c-seed-8b740916.example>")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 # Debian policy: binaries in a package are stripped (lintian's unstripped-binary-or-object).
 set(CPACK_STRIP_FILES ON)
