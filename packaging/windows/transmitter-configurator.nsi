@@ -10,6 +10,9 @@
 Target amd64-unicode
 ManifestDPIAware true
 SetCompressor /SOLID lzma
+; The installed files get the time of their installation rather than of their build, so that
+; building the same sources again gives the same installer.
+SetDateSave off
 
 !include MUI2.nsh
 
