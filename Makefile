@@ -35,7 +35,8 @@ test-tsan: deps
 		ctest --output-on-failure -j $(CTEST_JOBS)
 
 clean:
-	rm -rf build build-asan build-tsan build-wine build-wine-native build-windows build-fuzz build-package
+	rm -rf build build-asan build-tsan build-wine build-wine-native build-windows build-fuzz build-package \
+		build-release dist
 
 # The configurator on a simulated transmitter. Without a display it takes the scripted tour
 # instead, on Qt's offscreen platform, with a picture of the window per step in demo-tour/.
@@ -82,6 +83,13 @@ package:
 # Builds the package, checks it with lintian, installs it, runs what it installed and removes it.
 package-test:
 	JOBS=$(JOBS) ./scripts/package-test.sh
+
+# A release of the commit checked out (HEAD) in dist/: the Debian package, the Windows programs
+# and their installer, the source archive, and SHA256SUMS. The same commit gives the same bytes
+# wherever and whenever it is built; built in build-release/, without the tests.
+.PHONY: release
+release:
+	JOBS=$(JOBS) ./scripts/release.sh
 
 # libFuzzer targets under AddressSanitizer and UndefinedBehaviorSanitizer, built with clang in
 # build-fuzz and run FUZZ_SECONDS seconds each; prints the executions and findings, total last.

@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Builds a release of the commit checked out here (HEAD) into dist/: the Debian package, the two
+# Windows programs and their installer, the source archive, and SHA256SUMS over all of them.
+#
+# The build works on the commit itself, exported with git archive into build-release/src, so
+# that what is released is exactly the source archive beside it, whatever else this working
+# tree holds. Every time stamp that reaches an artifact is the commit's (SOURCE_DATE_EPOCH), and
+# the build folders are mapped to fixed names (cmake/reproducible.cmake): the same commit built
+# again, anywhere and at any time, gives the same bytes.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+jobs=${JOBS:-2}
+
+step() { printf '\n== %s\n' "$*"; }
+fail() {
+    echo "release: $*" >&2
+    exit 1
+}
+
+./scripts/install-deps.sh --package
+./scripts/install-deps.sh --windows
+
+commit=$(git rev-parse --verify HEAD^{commit})
+SOURCE_DATE_EPOCH=$(git log -1 --format=%ct "$commit")
+export SOURCE_DATE_EPOCH
+version=$(git show "$commit:CMakeLists.txt" |
+          sed -n 's/^project([^)]*VERSION \([0-9][0-9.]*\).*/\1/p')
+[ -n "$version" ] || fail "no project version in CMakeLists.txt of $commit"
+name=transmitter-configurator-$version
+if [ -n "$(git status --porcelain --untracked-files=no)" ]; then
+    echo "release: this working tree has changes that are not committed; they are not in the"
+    echo "release, which is built from $commit alone."
+fi
+
+work=$root/build-release
+src=$work/src
+# The export is kept while the commit stays the same, so that building the same release again
+# only rebuilds what is missing.
+if [ "$(cat "$work/commit" 2>/dev/null)" != "$commit" ]; then
+    step "Exporting $commit into build-release/src"
+    rm -rf "$work"
+    mkdir -p "$src"
+    git archive --format=tar "$commit" | tar -x -C "$src"
+    echo "$commit" >"$work/commit"
+fi
+
+step "The Debian package"
+cmake -S "$src" -B "$work/deb" -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" -DCONFIGURATOR_TESTS=OFF ${CMAKE_FLAGS:-}
+cmake --build "$work/deb" -j "$jobs" --target package
+
+step "The Windows programs and their installer"
+cmake -S "$src" -B "$work/windows" -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-w64.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DCONFIGURATOR_TESTS=OFF ${CMAKE_FLAGS:-}
+windows_programs=(transmitter-configurator)
+# The command line joins the Windows build once its program exists in the commit.
+[ -f "$src/cli/main.cpp" ] && windows_programs+=(transmitter-cli)
+cmake --build "$work/windows" -j "$jobs" --target "${windows_programs[@]}"
+cmake --build "$work/windows" --target windows-installer
+
+step "Collecting dist/"
+rm -rf dist
+mkdir dist
+deb=$work/deb/transmitter-configurator_${version}_$(dpkg --print-architecture).deb
+[ -f "$deb" ] || fail "no $deb after building the package"
+cp "$deb" dist/
+for program in "${windows_programs[@]}"; do
+    exe=$(find "$work/windows" -name "$program.exe" -type f -not -path '*/CMakeFiles/*')
+    [ "$(wc -l <<<"$exe")" -eq 1 ] && [ -n "$exe" ] ||
+        fail "expected one $program.exe in build-release/windows, found: ${exe:-none}"
+    cp "$exe" dist/
+done
+installer=$work/windows/$name-win64-setup.exe
+[ -f "$installer" ] || fail "no $installer after building the installer"
+cp "$installer" dist/
+# gzip -n: no name or time of its own in the header; the members carry the commit's time.
+git archive --format=tar --prefix="$name/" "$commit" | gzip -9n >"dist/$name.tar.gz"
+
+(cd dist && LC_ALL=C sha256sum -- $(LC_ALL=C ls | grep -vx SHA256SUMS) >SHA256SUMS)
+
+step "Release $version of $commit, in dist/ (SHA256SUMS):"
+cat dist/SHA256SUMS
