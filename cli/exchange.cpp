@@ -153,8 +153,8 @@ Result<FirmwareVersion> ReadFirmwareVersion(const Link& link) {
 Result<DeviceConfiguration> ReadConfiguration(const Link& link, const FirmwareVersion& firmware) {
     const std::size_t length = SensorReplyLength(firmware.patch);
     if (length == 0) return Failed(ExchangeError::Kind::kUnknownReplyLength);
-    Result<Bytes> reply = ExchangeCommand(link, kCommandReadConfiguration, "read configuration",
-                                          length);
+    Result<Bytes> reply =
+        ExchangeCommand(link, kCommandReadConfiguration, "read configuration", length);
     if (const ExchangeError* error = ErrorOf(reply)) return *error;
     Bytes& bytes = std::get<Bytes>(reply);
     Tell(link, Direction::kFromDevice, bytes,

@@ -6,8 +6,9 @@
 #include <string_view>
 #include <variant>
 #include <vector>
+
 #include "device/protocol.h"
-#include "serial/serial_port.h"   // OpenFailure
+#include "serial/serial_port.h"  // OpenFailure
 
 enum class Direction { kToDevice, kFromDevice };
 // Told of every frame both ways, with what it means ("unlock", "read version",
@@ -25,26 +26,28 @@ struct Link {
 
 struct ExchangeError {
     enum class Kind {
-        kOpen,               // the port could not be opened (`open` says why)
-        kSettings,           // line settings or time-outs refused by the port
-        kSend,               // not all bytes of a frame went out in time
-        kNoReply,            // nothing arrived within the read time-out
-        kShortReply,         // some bytes, fewer than the reply's length (`received` of `expected`)
-        kUnknownReplyLength, // firmware whose configuration reply length is unknown (byte 2 >= 4)
+        kOpen,        // the port could not be opened (`open` says why)
+        kSettings,    // line settings or time-outs refused by the port
+        kSend,        // not all bytes of a frame went out in time
+        kNoReply,     // nothing arrived within the read time-out
+        kShortReply,  // some bytes, fewer than the reply's length (`received` of `expected`)
+        kUnknownReplyLength,  // firmware whose configuration reply length is unknown (byte 2 >= 4)
     } kind;
-    OpenFailure open{};          // with kOpen
-    std::size_t received = 0;    // with kShortReply / kNoReply
+    OpenFailure open{};        // with kOpen
+    std::size_t received = 0;  // with kShortReply / kNoReply
     std::size_t expected = 0;
 };
 
 template <typename T>
-using Result = std::variant<T, ExchangeError>;   // a value, or why there is none
+using Result = std::variant<T, ExchangeError>;  // a value, or why there is none
 
-struct FirmwareVersion { std::uint8_t major = 0, minor = 0, patch = 0; };  // the reply's 3 bytes
+struct FirmwareVersion {
+    std::uint8_t major = 0, minor = 0, patch = 0;
+};  // the reply's 3 bytes
 
 struct DeviceConfiguration {
-    std::uint8_t sensor_code = 0;        // byte 1
-    std::int32_t upper = 0;              // decoded as the window decodes it (DecodeRange)
+    std::uint8_t sensor_code = 0;  // byte 1
+    std::int32_t upper = 0;        // decoded as the window decodes it (DecodeRange)
     std::int32_t lower_magnitude = 0;
     bool lower_negative = false;
     std::optional<std::uint8_t> output;  // byte 11 (absent from an 11-byte reply)

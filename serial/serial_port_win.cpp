@@ -80,12 +80,11 @@ DWORD LimitFor(std::uint32_t per_byte_ms, std::uint32_t constant_ms, std::size_t
 std::string SystemMessage(DWORD error) {
     wchar_t text[512] = {};
     const DWORD length =
-        ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                         error, 0, text, static_cast<DWORD>(std::size(text)), nullptr);
+        ::FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error,
+                         0, text, static_cast<DWORD>(std::size(text)), nullptr);
     std::u16string message(reinterpret_cast<const char16_t*>(text), length);
-    while (!message.empty() &&
-           (message.back() == u'\r' || message.back() == u'\n' || message.back() == u' ' ||
-            message.back() == u'.')) {
+    while (!message.empty() && (message.back() == u'\r' || message.back() == u'\n' ||
+                                message.back() == u' ' || message.back() == u'.')) {
         message.pop_back();
     }
     if (message.empty()) return "error " + std::to_string(error);
