@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
     build-essential cmake pkg-config
     googletest
+    libcli11-dev nlohmann-json3-dev
     qt6-base-dev
     fonts-crosextra-carlito fonts-liberation2
     xauth xvfb
