@@ -9,6 +9,9 @@
 # again, anywhere and at any time, gives the same bytes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+# CPack gives the package's ar members the modes of the files it wrote, which follow the umask:
+# under 002, common on CI runners, they would be group-writable and the package other bytes.
+umask 022
 root=$PWD
 jobs=${JOBS:-2}
 
