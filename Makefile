@@ -91,6 +91,13 @@ package-test:
 release:
 	JOBS=$(JOBS) ./scripts/release.sh
 
+# Builds the release twice, in two fresh clones under /tmp, and fails naming every artifact that
+# differs; then checks SHA256SUMS and the version each artifact carries. The artifacts end up
+# in dist/.
+.PHONY: release-check
+release-check:
+	JOBS=$(JOBS) ./scripts/release-check.sh
+
 # libFuzzer targets under AddressSanitizer and UndefinedBehaviorSanitizer, built with clang in
 # build-fuzz and run FUZZ_SECONDS seconds each; prints the executions and findings, total last.
 FUZZ_SECONDS ?= 60

@@ -2,7 +2,10 @@
 # Proves the Debian package on this machine: builds it, checks it with lintian, installs it
 # with apt as a technician would, runs what it installed, and removes it again without
 # leftovers in /usr. Installs system-wide, so it runs as root or through sudo.
+#
+# Usage: package-test.sh [PACKAGE.deb]   (without one, it builds the package with make package)
 set -euo pipefail
+given_deb=${1:+$(realpath "$1")}
 cd "$(dirname "$0")/.."
 
 package=transmitter-configurator
@@ -18,11 +21,18 @@ fail() {
     exit 1
 }
 
-step "Building the package"
-make package JOBS="${JOBS:-2}"
-version=$(sed -n 's/^project([^)]*VERSION \([0-9][0-9.]*\).*/\1/p' CMakeLists.txt)
-deb="$PWD/build-package/${package}_${version}_$(dpkg --print-architecture).deb"
-[ -f "$deb" ] || fail "no $deb after make package"
+if [ -n "$given_deb" ]; then
+    step "The package $given_deb"
+    ./scripts/install-deps.sh --package
+    deb=$given_deb
+    version=$(dpkg-deb -f "$deb" Version)
+else
+    step "Building the package"
+    make package JOBS="${JOBS:-2}"
+    version=$(sed -n 's/^project([^)]*VERSION \([0-9][0-9.]*\).*/\1/p' CMakeLists.txt)
+    deb="$PWD/build-package/${package}_${version}_$(dpkg --print-architecture).deb"
+    [ -f "$deb" ] || fail "no $deb after make package"
+fi
 dpkg-deb --info "$deb"
 
 step "lintian"
