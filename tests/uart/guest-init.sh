@@ -1,0 +1,188 @@
+#!/bin/sh
+# /init of the test guest: transmitter-cli on the kernel's own 8250 and ftdi_sio drivers. Each
+# case runs on the second 16550 (ttyS1) and on the FTDI adapter (ttyUSB0), both wired by QEMU to
+# a simulated transmitter on the host, and prints one line on the console:
+#     CASE pass|FAIL NAME PORT MILLISECONDS [what it printed or what went wrong]
+# A line "@@ REQUEST PORT" asks scripts/uart-test.sh on the host for what only the host sees or
+# does; its answer comes back as one line on the console.
+
+/bin/busybox --install -s /bin
+export PATH=/bin
+mount -t devtmpfs devtmpfs /dev
+exec </dev/console >/dev/console 2>&1
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+echo 1 >/proc/sys/kernel/printk # kernel messages would break into the case lines
+for module in usb-common usbcore xhci-hcd xhci-pci usbserial ftdi_sio; do
+    insmod /lib/modules/$module.ko || echo "insmod $module failed"
+done
+stty -echo # the host's answers would otherwise come back as lines of ours
+
+ask() { echo "@@ $*" && read -r answer; }
+now() { uart-probe now; }
+first_error() { grep -m1 '^transmitter-cli' /tmp/err; }
+# Waits up to 10 s for CONDITION to hold.
+wait_until() { i=0; while ! eval "$1" && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done; }
+
+# Runs transmitter-cli: $rc, its output in /tmp/out and /tmp/err, the time it took in $ms.
+run() {
+    start=$(now)
+    transmitter-cli "$@" </dev/null >/tmp/out 2>/tmp/err
+    rc=$?
+    ms=$(($(now) - start))
+}
+
+verdict() { # NAME PORT PROBLEM [NOTE]
+    if [ -z "$3" ]; then echo "CASE pass $1 $2 $ms $4"; else echo "CASE FAIL $1 $2 $ms $3"; fi
+}
+
+# The bytes of a --trace on stderr, a direction mark wherever the direction changes: the form
+# the host gives the simulated transmitter's trace in ("> AA AA 43 < 01 00 03").
+frames() {
+    awk '{ for (i = 1; i <= NF; i++) if ($i == "->" || $i == "<-") {
+             if ($i != last) s = s ($i == "->" ? " >" : " <")
+             last = $i
+             for (j = i + 1; j <= NF && $j ~ /^[0-9A-F][0-9A-F]$/; j++) s = s " " $j
+             break } }
+         END { sub(/^ /, "", s); print s }' /tmp/err
+}
+
+# The command prints exactly WANT, and the bytes its trace shows are those the simulated
+# transmitter traced, both ways, in order.
+exchange_case() { # NAME PORT WANT ARGUMENTS...
+    name=$1 port=$2 want=$3
+    shift 3
+    ask mark $port
+    run --port $port --trace "$@"
+    ask wire $port
+    sent=$(frames)
+    problem=
+    if [ $rc != 0 ]; then
+        problem="exit $rc: $(first_error)"
+    elif [ "$(cat /tmp/out)" != "$want" ]; then
+        problem="printed '$(tr '\n' '|' </tmp/out)'"
+    elif [ -z "$answer" ] || [ "$sent" != "$answer" ]; then
+        problem="traced '$sent', the transmitter saw '$answer'"
+    fi
+    verdict $name $port "$problem"
+}
+
+ports_case() { # NAME
+    run ports
+    problem=
+    if ! ls /sys/class/tty | grep -q '^ttyS3$'; then
+        problem="no legacy ttyS3 in /sys/class/tty: nothing to leave out"
+    elif [ $rc != 0 ] || [ "$(cat /tmp/out)" != "$(printf 'ttyS0\nttyS1\nttyUSB0  (default)')" ]; then
+        problem="exit $rc, printed '$(tr '\n' '|' </tmp/out)'"
+    fi
+    verdict $1 - "$problem" "$(tr '\n' ' ' </tmp/out)"
+}
+
+# `transmitter-cli ARGUMENTS` on PORT against a frozen transmitter, so that its command
+# opening waits out the whole read time-out: returns once that opening holds the port. The
+# command opening comes half a second after the preamble's, which lasts milliseconds.
+holds() { ls -l /proc/$holder/fd 2>/dev/null | grep -q "/dev/$1\$"; }
+hold() { # PORT ARGUMENTS...
+    port=$1
+    shift
+    ask freeze $port
+    transmitter-cli --port $port "$@" </dev/null >/tmp/held-out 2>/tmp/held-err &
+    holder=$!
+    sleep 0.45
+    i=0
+    while ! holds $port && [ $i -lt 100 ]; do sleep 0.02; i=$((i + 1)); done
+}
+release() { wait $holder; ask thaw $1; }
+
+# A second transmitter-cli on a port the first one holds exits 4 and sends nothing.
+exclusive_case() { # PORT
+    ask mark $1
+    hold $1 version
+    run --port $1 --trace version
+    holds $1 || lost=" (the first one had let go)"
+    release $1
+    ask wire $1
+    problem=
+    if [ $rc != 4 ] || [ -n "$(frames)" ]; then
+        problem="exit $rc, traced '$(frames)': $(first_error)"
+    elif [ "$answer" != "> AA AA 43" ] && [ "$answer" != "> AA AA 43 < 01 00 03" ]; then
+        problem="the transmitter saw '$answer'"
+    fi
+    verdict exclusive $1 "$problem$lost" "$(first_error)"
+    lost=
+}
+
+# While a command holds the port, the host's end of the wire shows the line settings it asked
+# the driver for, and the driver reports DTR on and RTS off.
+line_settings_case() { # PORT
+    hold $1 version
+    start=$(now)
+    ask line $1
+    ms=$(($(now) - start))
+    settings=$answer
+    holds $1 || settings="$settings (the command had let go)"
+    release $1
+    want="9600 cs8 -parenb -cstopb -crtscts -ixon -ixoff"
+    verdict line-settings $1 "$([ "$settings" = "$want" ] || echo "host side shows '$settings'")" "$settings"
+}
+modem_lines_case() { # PORT
+    hold $1 version
+    start=$(now)
+    lines=$(uart-probe lines $holder $1)
+    ms=$(($(now) - start))
+    holds $1 || lines="$lines (the command had let go)"
+    release $1
+    verdict modem-lines $1 "$([ "$lines" = "DTR on RTS off" ] || echo "$lines")" "$lines"
+}
+
+# The host pulls the FTDI adapter while the command waits for the reply: it ends within its
+# time-out, exit 1 or 4, one error line. Plugged back, the adapter is ttyUSB0 again (no
+# descriptor on the old one was left open) and works.
+unplug_case() { # NAME ARGUMENTS...
+    name=$1
+    shift
+    hold ttyUSB0 "$@"
+    ask unplug
+    start=$(now)
+    i=0
+    while kill -0 $holder 2>/dev/null && [ $i -lt 200 ]; do usleep 10000; i=$((i + 1)); done
+    ms=$(($(now) - start))
+    problem=
+    if kill -0 $holder 2>/dev/null; then
+        problem="still running 2 s after the adapter went"
+        kill -9 $holder
+    fi
+    wait $holder
+    rc=$?
+    ask thaw ttyUSB0
+    error=$(grep -m1 '^transmitter-cli' /tmp/held-err)
+    if [ -z "$problem" ] && { [ $rc != 1 ] && [ $rc != 4 ] || [ -z "$error" ]; }; then
+        problem="exit $rc: '$(tr '\n' '|' </tmp/held-err)'"
+    fi
+    verdict $name ttyUSB0 "$problem" "exit $rc: $error"
+    wait_until "[ ! -e /dev/ttyUSB0 ]"
+    ask plug
+    wait_until "[ -e /dev/ttyUSB0 ]"
+    ports_case replug-ports
+    exchange_case replug-version ttyUSB0 1.0.3 version
+}
+
+wait_until "[ -e /dev/ttyUSB0 ]" # the adapter comes once the USB bus has been scanned
+ports_case ports
+for port in ttyS1 ttyUSB0; do
+    exchange_case version $port 1.0.3 version
+    exchange_case write-verify $port \
+        "$(printf 'wrote sensor K  upper 300  lower -50  output 4-20  fault high  compensation on\nverified')" \
+        write --sensor K --upper 300 --lower -50 --output 4-20 --fault high --compensation on --verify
+    exchange_case read $port "firmware 1.0.3  sensor K  upper 300  lower -50  output 4-20  fault high" read
+    exchange_case cold-junction $port 23.4 cold-junction
+    exchange_case unlock $port unlocked unlock
+    line_settings_case $port
+    modem_lines_case $port
+    exclusive_case $port
+done
+unplug_case unplug-read read
+unplug_case unplug-watch cold-junction --watch 1
+
+echo "@@ done"
+poweroff -f
