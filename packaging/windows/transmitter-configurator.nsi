@@ -1,8 +1,10 @@
-; The Windows installer: transmitter-configurator.exe into Program Files, a Start-menu
-; shortcut named like the Linux desktop entry, and an uninstaller in "Apps and features".
+; The Windows installer: transmitter-configurator.exe and the command line transmitter-cli.exe
+; into Program Files, a Start-menu shortcut named like the Linux desktop entry, and an
+; uninstaller in "Apps and features".
 ; Built by the windows-installer target, which passes:
 ;   VERSION   the program's version, e.g. 1.0.0
 ;   EXE       the statically linked transmitter-configurator.exe
+;   CLI_EXE   the statically linked transmitter-cli.exe, a console program
 ;   ICON      the program's icon
 ;   OUTFILE   where the installer goes
 ; A 64-bit installer, like the program: it runs where the program runs, and sees the 64-bit
@@ -52,6 +54,7 @@ FunctionEnd
 Section "Install"
     SetOutPath "$INSTDIR"
     File "/oname=transmitter-configurator.exe" "${EXE}"
+    File "/oname=transmitter-cli.exe" "${CLI_EXE}"
     WriteUninstaller "$INSTDIR\uninstall.exe"
     CreateShortcut "$SMPROGRAMS\${PRODUCT_NAME}.lnk" "$INSTDIR\transmitter-configurator.exe"
 
@@ -68,6 +71,7 @@ SectionEnd
 Section "Uninstall"
     Delete "$SMPROGRAMS\${PRODUCT_NAME}.lnk"
     Delete "$INSTDIR\transmitter-configurator.exe"
+    Delete "$INSTDIR\transmitter-cli.exe"
     Delete "$INSTDIR\uninstall.exe"
     RMDir "$INSTDIR"
     DeleteRegKey HKLM "${UNINSTALL_KEY}"
