@@ -5,8 +5,9 @@
 # that needs no Qt for Windows with mingw-w64. Runs the link cases twice, each time against two
 # fresh transmitters: on Linux on their pseudo-terminals, then under Wine with the terminals
 # mapped to COM7 and COM12 in a fresh Wine prefix. Both runs must pass, and each transmitter
-# must have received the same messages and sent the same replies in both. Finally runs the other
-# Windows test programs under Wine.
+# must have received the same messages and sent the same replies in both. Then reads a fresh
+# transmitter's configuration with transmitter-cli.exe on COM7. Finally runs the other Windows
+# test programs under Wine.
 #
 # Environment: NATIVE_BUILD, WINDOWS_BUILD (build folders), JOBS (build jobs, default 2),
 # KEEP_WINE_WORK=1 (keep the prefix and the logs).
@@ -70,8 +71,34 @@ for device in main second; do
 done
 [ "$status" -eq 0 ] || { echo "The transmitters saw different traffic under Wine." >&2; exit 1; }
 
-step "The Windows program is a GUI program that imports only system DLLs"
+step "transmitter-cli.exe --port COM7 read --json against a fresh transmitter"
+start_transmitter wine-cli
+printf 'COM7 %s\n' "$port" >"$work/cli-ports"
+map_com_ports "$work/cli-ports"
+cli_status=0
+wine "$windows_build/cli/transmitter-cli.exe" --port COM7 read --json \
+    >"$work/cli.out" 2>"$work/cli.err" || cli_status=$?
+stop_wine
+stop_transmitters
+cli_out=$(tr -d '\r' <"$work/cli.out")
+echo "$cli_out"
+tr -d '\r' <"$work/cli.err"
+[ "$cli_status" -eq 0 ] || { echo "transmitter-cli.exe ended with $cli_status, not 0" >&2; exit 1; }
+[ "$(wc -l <<<"$cli_out")" -eq 1 ] || { echo "transmitter-cli.exe printed more than one line" >&2; exit 1; }
+# The simulated transmitter's own configuration: firmware 1.0.3, a K from -50 to 300.
+for field in '"port":"COM7"' '"firmware":"1.0.3"' '"sensor":"K"' '"upper":300' '"lower":-50'; do
+    grep -qE "[{,]${field}[,}]" <<<"$cli_out" ||
+        { echo "transmitter-cli.exe's JSON lacks $field" >&2; exit 1; }
+done
+# On the wire as the window's Connect then Read: the preamble before each command.
+wire=$(messages_of wine-cli | sed -E 's/^in: ([0-9A-F ]+) +out:.*/\1/' | sed 's/ *$//' | paste -sd '|')
+[ "$wire" = "AA AA|43|AA AA|42" ] ||
+    { echo "the transmitter received $wire, not AA AA|43|AA AA|42" >&2; exit 1; }
+echo "exit 0, the configuration as the transmitter holds it, received as $wire"
+
+step "The Windows programs import only system DLLs: the window a GUI program, the command line a console one"
 "$root/scripts/check-windows-exe.sh" "$windows_build/app/win32/transmitter-configurator.exe"
+"$root/scripts/check-windows-exe.sh" --console "$windows_build/cli/transmitter-cli.exe"
 
 step "The other Windows test programs under Wine"
 # The window driver shares this build folder but needs its own set-up: wine-window-tests.sh.
