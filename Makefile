@@ -135,6 +135,14 @@ test-wine-window:
 	./scripts/install-deps.sh --windows
 	JOBS=$(JOBS) ./scripts/wine-window-tests.sh
 
+# transmitter-cli on the Linux kernel's own 8250 and ftdi_sio drivers, in a QEMU guest without
+# KVM whose 16550 and FTDI adapter are each wired to a simulated transmitter; the adapter is
+# also pulled and plugged back. Prints each case's time, then N passed, M failed. In build-uart/.
+.PHONY: test-uart
+test-uart:
+	./scripts/install-deps.sh --uart
+	JOBS=$(JOBS) ./scripts/uart-test.sh
+
 # N operations (default 1000) clicked in the real window, offscreen, against a simulated
 # transmitter; prints what resident memory, open descriptors and threads grew by, and fails on
 # any descriptor or thread more, or on 1 MB or more per 1,000 operations. About 1.5 s an operation.

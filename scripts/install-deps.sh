@@ -22,6 +22,11 @@ fi
 if [ "${1:-}" = "--fuzz" ]; then
     packages+=(clang-14 libclang-rt-14-dev)
 fi
+# make test-uart: QEMU and a static busybox for its guest (scripts/uart-test.sh downloads the
+# guest's kernel package itself and unpacks it, without installing it).
+if [ "${1:-}" = "--uart" ]; then
+    packages+=(qemu-system-x86 busybox-static)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
