@@ -10,7 +10,7 @@ namespace {
 
 // Puts the terminal's echo back however the reading ends.
 class EchoOff {
-public:
+  public:
     EchoOff() : saved_ok_(::tcgetattr(STDIN_FILENO, &saved_) == 0) {
         if (!saved_ok_) return;
         termios quiet = saved_;
@@ -25,7 +25,7 @@ public:
     EchoOff(const EchoOff&) = delete;
     EchoOff& operator=(const EchoOff&) = delete;
 
-private:
+  private:
     termios saved_{};
     bool saved_ok_;
 };

@@ -9,7 +9,7 @@ namespace {
 
 // Puts the console's echo back however the reading ends.
 class EchoOff {
-public:
+  public:
     explicit EchoOff(HANDLE console) : console_(console) {
         if (GetConsoleMode(console_, &saved_) == 0) {
             console_ = nullptr;
@@ -23,7 +23,7 @@ public:
     EchoOff(const EchoOff&) = delete;
     EchoOff& operator=(const EchoOff&) = delete;
 
-private:
+  private:
     HANDLE console_;
     DWORD saved_ = 0;
 };

@@ -23,6 +23,7 @@
 #include "cli/exchange.h"
 #include "cli/sensor_names.h"
 #include "cli/transmitter_cli_version.h"
+#include "cli/write_entry.h"
 #include "device/access_code.h"
 #include "device/cold_junction_adjustment.h"
 #include "device/protocol.h"
@@ -121,44 +122,10 @@ std::string FirmwareText(const FirmwareVersion& version) {
            std::to_string(version.patch);
 }
 
-std::string SensorText(std::uint8_t code) {
-    if (const auto name = SensorNameForCode(code)) return std::string(*name);
-    return "code-" + std::to_string(code);
-}
-
-constexpr std::string_view kOutputWords[] = {"4-20", "0-20"};  // by the byte's value
-constexpr std::string_view kFaultWords[] = {"low", "high"};
-constexpr std::string_view kCompensationWords[] = {"on", "off"};
-
-template <std::size_t N>
-std::optional<std::uint8_t> ByteOfWord(const std::string_view (&words)[N], std::string_view word) {
-    for (std::size_t i = 0; i < N; ++i) {
-        if (words[i] == word) return static_cast<std::uint8_t>(i);
-    }
-    return std::nullopt;
-}
-
-template <std::size_t N>
-std::optional<std::string> WordOfByte(const std::string_view (&words)[N], std::uint8_t byte) {
-    if (byte < N) return std::string(words[byte]);
-    return std::nullopt;
-}
-
-template <std::size_t N>
-std::string ShownByte(const std::string_view (&words)[N], std::uint8_t byte) {
-    return WordOfByte(words, byte).value_or("?" + std::to_string(byte));
-}
-
-template <std::size_t N>
-Json JsonByte(const std::string_view (&words)[N], const std::optional<std::uint8_t>& byte) {
+Json JsonByte(const SettingWords& words, const std::optional<std::uint8_t>& byte) {
     if (!byte) return nullptr;
     if (const auto word = WordOfByte(words, *byte)) return *word;
     return nullptr;
-}
-
-std::int32_t SignedLower(const DeviceConfiguration& configuration) {
-    return configuration.lower_negative ? -configuration.lower_magnitude
-                                        : configuration.lower_magnitude;
 }
 
 double Degrees(std::int32_t tenths) {
@@ -230,9 +197,9 @@ int Report(const Session& session, const ExchangeError& error) {
             return FailGenerally(session.io, kExitPort,
                                  "cannot open " + port + ": " + OpenFailureText(error.open));
         case ExchangeError::Kind::kSettings:
-            return FailGenerally(session.io, kExitPort,
-                                 "cannot open " + port +
-                                     ": not a serial port (its line settings were refused)");
+            return FailGenerally(
+                session.io, kExitPort,
+                "cannot open " + port + ": not a serial port (its line settings were refused)");
         case ExchangeError::Kind::kSend:
             return session.Fail(kExitDevice, "a frame did not go out on " + port + " in time");
         case ExchangeError::Kind::kNoReply:
@@ -277,7 +244,8 @@ std::variant<ReadBack, int> ReadDevice(const Session& session) {
 // ---- ports, version, read, unlock ----------------------------------------------------------
 
 int RunPorts(CliStreams& io, bool json) {
-    const std::vector<std::u16string> ports = ListSerialPorts().value_or(std::vector<std::u16string>{});
+    const std::vector<std::u16string> ports =
+        ListSerialPorts().value_or(std::vector<std::u16string>{});
     if (json) {
         Json names = Json::array();
         for (const std::u16string& port : ports) names.push_back(Utf8FromUtf16(port));
@@ -343,157 +311,23 @@ int RunUnlock(const Session& session) {
 
 // ---- write ---------------------------------------------------------------------------------
 
-// The configuration to write, each field from an option or from the --from file.
-struct Entry {
-    std::optional<std::string> sensor;
-    std::optional<std::int32_t> upper;
-    std::optional<std::int32_t> lower;
-    std::optional<std::string> output;
-    std::optional<std::string> fault;
-    std::optional<std::string> compensation;
-};
-
-// A field of the file: none when it is absent or null; an error text when it has the wrong type.
-template <typename T>
-std::optional<std::string> TakeField(const Json& value, std::string_view key,
-                                     std::optional<T>& field) {
-    if (value.is_null()) return std::nullopt;
-    if constexpr (std::is_same_v<T, std::string>) {
-        if (!value.is_string()) return std::string(key) + " must be a string";
-        field = value.get<std::string>();
-    } else {
-        if (!value.is_number_integer() || value.get<std::int64_t>() < 0 - 0x7FFFFFFFLL ||
-            value.get<std::int64_t>() > 0x7FFFFFFFLL) {
-            return std::string(key) + " must be a whole number";
-        }
-        field = static_cast<std::int32_t>(value.get<std::int64_t>());
-    }
-    return std::nullopt;
-}
-
-// Reads the entry `read --json` prints. An error text when the file does not hold one.
-std::optional<std::string> ReadEntryFile(CliStreams& io, const std::string& from, Entry& entry) {
-    std::string text;
+// The --from file's text; none when it cannot be read.
+std::optional<std::string> FileText(CliStreams& io, const std::string& from) {
     if (from == "-") {
-        text.assign(std::istreambuf_iterator<char>(io.in), std::istreambuf_iterator<char>());
-    } else {
-        std::ifstream file(from, std::ios::binary);
-        if (!file) return "cannot read " + from;
-        text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+        return std::string(std::istreambuf_iterator<char>(io.in), std::istreambuf_iterator<char>());
     }
-    const std::string source = from == "-" ? std::string("standard input") : from;
-    const Json object = Json::parse(text, nullptr, false);
-    if (object.is_discarded()) return source + " does not hold JSON";
-    if (!object.is_object()) return source + " does not hold a JSON object";
-    for (const auto& [key, value] : object.items()) {
-        std::optional<std::string> error;
-        if (key == "port" || key == "firmware") continue;  // where it was read, not what to write
-        if (key == "sensor") error = TakeField(value, key, entry.sensor);
-        else if (key == "upper") error = TakeField(value, key, entry.upper);
-        else if (key == "lower") error = TakeField(value, key, entry.lower);
-        else if (key == "output") error = TakeField(value, key, entry.output);
-        else if (key == "fault") error = TakeField(value, key, entry.fault);
-        else if (key == "compensation") error = TakeField(value, key, entry.compensation);
-        else error = "unknown key \"" + key + "\"";
-        if (error) return source + ": " + *error;
-    }
-    return std::nullopt;
-}
-
-// The entry as it will go out, every field present and known.
-struct CheckedEntry {
-    std::uint8_t sensor_code = 0;
-    std::int32_t upper = 0;
-    std::int32_t lower = 0;
-    std::uint8_t output = 0;
-    std::uint8_t fault = 0;
-    std::uint8_t compensation = 0;
-};
-
-template <std::size_t N>
-std::optional<std::string> WordByte(const std::string_view (&words)[N], std::string_view field,
-                                    const std::string& word, std::uint8_t& byte) {
-    if (const auto value = ByteOfWord(words, word)) {
-        byte = *value;
-        return std::nullopt;
-    }
-    std::string choices;
-    for (std::string_view choice : words) choices += (choices.empty() ? "" : " or ") + std::string(choice);
-    return std::string(field) + " " + word + " is not " + choices;
-}
-
-// Why the device must not be given the entry, as the window's configuration entry judges it;
-// none when it may.
-std::optional<std::string> Refusal(const Entry& entry, CheckedEntry& checked) {
-    std::string missing;
-    const auto need = [&missing](bool present, std::string_view option) {
-        if (!present) missing += (missing.empty() ? "--" : ", --") + std::string(option);
-    };
-    need(entry.sensor.has_value(), "sensor");
-    need(entry.upper.has_value(), "upper");
-    need(entry.lower.has_value(), "lower");
-    need(entry.output.has_value(), "output");
-    need(entry.fault.has_value(), "fault");
-    need(entry.compensation.has_value(), "compensation");
-    if (!missing.empty()) return "missing " + missing;
-
-    const std::optional<std::uint8_t> code = SensorCodeForName(*entry.sensor);
-    if (!code) return "unknown sensor " + *entry.sensor + " (known: " + SensorNameList() + ")";
-    checked.sensor_code = *code;
-    if (auto error = WordByte(kOutputWords, "output", *entry.output, checked.output)) return error;
-    if (auto error = WordByte(kFaultWords, "fault", *entry.fault, checked.fault)) return error;
-    if (auto error = WordByte(kCompensationWords, "compensation", *entry.compensation,
-                              checked.compensation)) {
-        return error;
-    }
-
-    const SensorType* type = SensorTypeForCode(*code);
-    const std::string name = SensorText(*code);
-    const std::int32_t upper = checked.upper = *entry.upper;
-    const std::int32_t lower = checked.lower = *entry.lower;
-    if (upper < 0) return "upper limit " + std::to_string(upper) + " is negative";
-    if (lower >= 0 && lower > upper) {
-        return "lower limit " + std::to_string(lower) + " is above the upper limit " +
-               std::to_string(upper);
-    }
-    if (type == nullptr) return "the " + name + " sensor has no limits in this program";
-    if (upper > type->upper_max) {
-        return "upper limit " + std::to_string(upper) + " is above the " + name +
-               " sensor's maximum of " + std::to_string(type->upper_max);
-    }
-    // Compared as magnitudes: the negation of the most negative number does not fit.
-    if (lower < 0 && static_cast<std::int64_t>(lower) < -std::int64_t{type->negative_lower_max}) {
-        return "lower limit " + std::to_string(lower) + " is below the " + name +
-               " sensor's minimum of " + std::to_string(-type->negative_lower_max);
-    }
-    return std::nullopt;
-}
-
-// Each field the read-back differs in, "upper reads 250, wrote 300".
-std::string Differences(const CheckedEntry& wrote, const DeviceConfiguration& reads) {
-    std::string text;
-    const auto differ = [&text](std::string_view field, const std::string& read,
-                                const std::string& written) {
-        if (read == written) return;
-        text += (text.empty() ? "" : "; ") + std::string(field) + " reads " + read + ", wrote " +
-                written;
-    };
-    differ("sensor", SensorText(reads.sensor_code), SensorText(wrote.sensor_code));
-    differ("upper", std::to_string(reads.upper), std::to_string(wrote.upper));
-    differ("lower", std::to_string(SignedLower(reads)), std::to_string(wrote.lower));
-    if (reads.output) {
-        differ("output", ShownByte(kOutputWords, *reads.output), ShownByte(kOutputWords, wrote.output));
-    }
-    if (reads.fault) {
-        differ("fault", ShownByte(kFaultWords, *reads.fault), ShownByte(kFaultWords, wrote.fault));
-    }
-    return text;
+    std::ifstream file(from, std::ios::binary);
+    if (!file) return std::nullopt;
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
 int RunWrite(const Session& session, const Request& request, const CLI::App& command) {
-    Entry entry;
+    WriteEntry entry;
     if (!request.from.empty()) {
-        if (auto error = ReadEntryFile(session.io, request.from, entry)) {
+        const std::optional<std::string> text = FileText(session.io, request.from);
+        if (!text) return session.Fail(kExitUsage, "cannot read " + request.from);
+        const std::string source = request.from == "-" ? "standard input" : request.from;
+        if (auto error = TakeWriteEntry(*text, source, entry)) {
             return session.Fail(kExitUsage, *error);
         }
     }
@@ -506,7 +340,7 @@ int RunWrite(const Session& session, const Request& request, const CLI::App& com
     if (given("--compensation")) entry.compensation = request.compensation;
 
     CheckedEntry checked;
-    if (auto refusal = Refusal(entry, checked)) return session.Fail(kExitUsage, *refusal);
+    if (auto refusal = EntryRefusal(entry, checked)) return session.Fail(kExitUsage, *refusal);
 
     const ConfigFrameSlots frame = BuildConfigurationFrame(
         checked.sensor_code, checked.upper, checked.lower < 0 ? -checked.lower : checked.lower,
@@ -518,8 +352,8 @@ int RunWrite(const Session& session, const Request& request, const CLI::App& com
     const std::string output = ShownByte(kOutputWords, checked.output);
     const std::string fault = ShownByte(kFaultWords, checked.fault);
     const std::string compensation = ShownByte(kCompensationWords, checked.compensation);
-    Json object{{"port", session.port_name}, {"sensor", sensor},          {"upper", checked.upper},
-                {"lower", checked.lower},    {"output", output},          {"fault", fault},
+    Json object{{"port", session.port_name},   {"sensor", sensor}, {"upper", checked.upper},
+                {"lower", checked.lower},      {"output", output}, {"fault", fault},
                 {"compensation", compensation}};
     if (!session.json) {
         session.Print("wrote sensor " + sensor + "  upper " + std::to_string(checked.upper) +
@@ -534,7 +368,7 @@ int RunWrite(const Session& session, const Request& request, const CLI::App& com
     const std::variant<ReadBack, int> read = ReadDevice(session);
     if (const int* code = std::get_if<int>(&read)) return *code;
     const DeviceConfiguration& reads = std::get<ReadBack>(read).configuration;
-    const std::string differences = Differences(checked, reads);
+    const std::string differences = ReadBackDifferences(checked, reads);
     if (session.json) {
         object["verified"] = differences.empty();
         session.PrintJson(object);
@@ -565,7 +399,8 @@ int RunColdJunction(const Session& session, const Request& request) {
             object["temperature"] = Degrees(tenths);
             session.PrintJson(object);
         } else {
-            session.Print((watching ? LocalTimeStamp() + "  " : std::string()) + TenthsText(tenths));
+            session.Print((watching ? LocalTimeStamp() + "  " : std::string()) +
+                          TenthsText(tenths));
         }
         if (!watching) break;
     }
@@ -614,9 +449,9 @@ int RunAdjust(const Session& session, const Request& request) {
     const bool ok = typed >= device ? typed - device < 1.0 : device - typed < 1.0;
     if (session.json) {
         session.PrintJson(Json{{"port", session.port_name},
-                           {"wanted", Degrees(*wanted)},
-                           {"temperature", device},
-                           {"ok", ok}});
+                               {"wanted", Degrees(*wanted)},
+                               {"temperature", device},
+                               {"ok", ok}});
     } else {
         session.Print("adjusted to " + TenthsText(*wanted) + ", reads " + TenthsText(reads));
     }
@@ -655,9 +490,10 @@ int Dispatch(CliStreams& io, const Request& request, const CLI::App& command,
 
 int Run(const std::vector<std::string>& args, CliStreams& io, Clock::time_point start) {
     Request request;
-    CLI::App app{"Reads and writes the configuration of a temperature transmitter on a serial "
-                 "port.",
-                 std::string(kProgram)};
+    CLI::App app{
+        "Reads and writes the configuration of a temperature transmitter on a serial "
+        "port.",
+        std::string(kProgram)};
     app.set_version_flag("--version", std::string(kProgram) + " " + kTransmitterCliVersion,
                          "Print the program's version and exit");
     app.set_help_flag("-h,--help", "Print this help and exit");
@@ -689,11 +525,16 @@ int Run(const std::vector<std::string>& args, CliStreams& io, Clock::time_point 
         ->type_name("high|low");
     write->add_option("--compensation", request.compensation, "Cold-junction compensation")
         ->type_name("on|off");
-    write->add_option("--from", request.from,
-                      "The configuration as `read --json` prints it; - reads standard input. "
-                      "Options given override its fields")
+    write
+        ->add_option("--from", request.from,
+                     "The configuration as `read --json` prints it; - reads standard input. "
+                     "Options given override its fields")
         ->type_name("FILE");
     write->add_flag("--verify", request.verify, "Read the configuration back and compare");
+    // Without a description, so that the help shows the option's value as SECONDS, not as
+    // its range.
+    const CLI::Validator kAtLeastOne =
+        CLI::Range(1, std::numeric_limits<int>::max()).description("");
     CLI::App* cold_junction =
         app.add_subcommand("cold-junction", "Read the cold-junction temperature in degrees");
     CLI::Option* watch =
@@ -701,14 +542,15 @@ int Run(const std::vector<std::string>& args, CliStreams& io, Clock::time_point 
             ->add_option("--watch", request.watch_seconds,
                          "Read again every SECONDS seconds, each line with its local time")
             ->type_name("SECONDS")
-            ->check(CLI::Range(1, std::numeric_limits<int>::max()));
+            ->check(kAtLeastOne);
     cold_junction->add_option("--count", request.count, "Stop the watch after N readings")
         ->type_name("N")
-        ->check(CLI::Range(1, std::numeric_limits<int>::max()))
+        ->check(kAtLeastOne)
         ->needs(watch);
     CLI::App* adjust = app.add_subcommand(
         "adjust", "Set the true cold-junction temperature and check the reading follows it");
     adjust->add_option("TEMPERATURE", request.temperature, "Degrees with a point: 25, 25.0, -5.2")
+        ->type_name("")
         ->required();
     app.add_subcommand("unlock", "Send the unlock preamble alone");
 

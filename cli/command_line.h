@@ -15,8 +15,7 @@ struct CliStreams {
     // The value of an environment variable; none when it is not set.
     std::function<std::optional<std::string>(const std::string& name)> environment;
     // Asks for the access code without echo; none when there is no terminal to ask on.
-    std::function<std::optional<std::string>(std::istream& in, std::ostream& err)>
-        ask_access_code;
+    std::function<std::optional<std::string>(std::istream& in, std::ostream& err)> ask_access_code;
 };
 
 // Runs `transmitter-cli` with its arguments (without the program's own name) and gives its

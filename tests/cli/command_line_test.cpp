@@ -30,15 +30,16 @@ using namespace std::chrono_literals;
 // firmware 1.0.3 unless the row says otherwise.
 enum class Device {
     kPlain,
-    kFirmware100,     // an 11-byte configuration reply
-    kFirmware104,     // a configuration reply of unknown length
-    kSilent,          // its next reply never comes
-    kColdMinus,       // reads -5.2 degrees
-    kAdjustOff15,     // an adjustment lands 1.5 degrees high
-    kIgnoresWrites,   // keeps its configuration whatever is written
-    kHeld,            // another program holds the port
-    kTwoPorts,        // the platform lists ttyS0 and ttyUSB0, and no --port is given
-    kNoPorts,         // the platform lists none, and no --port is given
+    kFirmware100,    // an 11-byte configuration reply
+    kFirmware104,    // a configuration reply of unknown length
+    kSilent,         // its next reply never comes
+    kColdMinus,      // reads -5.2 degrees
+    kAdjustOff15,    // an adjustment lands 1.5 degrees high
+    kIgnoresWrites,  // keeps its configuration whatever is written
+    kOddBytes,       // holds sensor code 12, output byte 7 and fault byte 9
+    kHeld,           // another program holds the port
+    kTwoPorts,       // the platform lists ttyS0 and ttyUSB0, and no --port is given
+    kNoPorts,        // the platform lists none, and no --port is given
 };
 
 struct CommandLineCase {
@@ -52,7 +53,9 @@ struct CommandLineCase {
     std::string err;   // contained; empty: nothing at all
     std::string wire;  // what the device received
 };
-void PrintTo(const CommandLineCase& row, std::ostream* os) { *os << row.name; }
+void PrintTo(const CommandLineCase& row, std::ostream* os) {
+    *os << row.name;
+}
 
 const std::string kRead = "AA AA 43 AA AA 42";
 const std::string kEntry = "--output 4-20 --fault high --compensation on";
@@ -88,9 +91,13 @@ class CommandLineTest : public ::testing::TestWithParam<CommandLineCase> {
         if (setup == Device::kFirmware104) options.version = {1, 0, 4};
         if (setup == Device::kColdMinus) options.cold_junction_tenths = -52;
         if (setup == Device::kAdjustOff15) options.adjustment_error_tenths = 15;
+        if (setup == Device::kOddBytes) {
+            options.configuration = {0x44, 12, 0x01, 0x2C, 0, 0, 1, 0, 0, 0, 0, 7, 9, 0};
+        }
         if (setup == Device::kIgnoresWrites) {
             options.on_message = [this, kept = options.configuration](const sim::TraceEntry& e) {
-                if (e.received.size() == 14 && transmitter_ready.load()) transmitter->SetConfiguration(kept);
+                if (e.received.size() == 14 && transmitter_ready.load())
+                    transmitter->SetConfiguration(kept);
             };
         }
         transmitter = std::make_unique<sim::SimulatedTransmitter>(options);
@@ -98,12 +105,11 @@ class CommandLineTest : public ::testing::TestWithParam<CommandLineCase> {
         ASSERT_TRUE(transmitter->IsRunning());
         if (setup == Device::kSilent) transmitter->InjectFault(sim::Fault::kSilence);
         if (setup == Device::kHeld) held = OpenSerialDevice(Utf16FromUtf8(transmitter->PortPath()));
-        if (setup == Device::kTwoPorts) SetPortListSource([] {
-            return std::optional(std::vector<std::u16string>{u"ttyS0", u"ttyUSB0"});
-        });
-        if (setup == Device::kNoPorts) SetPortListSource([] {
-            return std::optional(std::vector<std::u16string>{});
-        });
+        std::vector<std::u16string> listed;
+        if (setup == Device::kTwoPorts) listed = {u"ttyS0", u"ttyUSB0"};
+        if (setup == Device::kTwoPorts || setup == Device::kNoPorts) {
+            SetPortListSource([listed] { return std::optional(listed); });
+        }
     }
     void TearDown() override { SetPortListSource({}); }
 
@@ -145,6 +151,8 @@ TEST_P(CommandLineTest, PrintsExitsAndSends) {
     EXPECT_EQ(Hex(transmitter->ReceivedValues()), row.wire);
 }
 
+// One row a line or a few; the formatter would spread each field over its own line.
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(Rows, CommandLineTest, ::testing::ValuesIn(std::vector<CommandLineCase>{
     {"ports lists the platform's ports in order, the last one as the default", Device::kTwoPorts,
      {"ports"}, "", {}, 0, "ttyS0\nttyUSB0  (default)\n", "", ""},
@@ -166,6 +174,13 @@ INSTANTIATE_TEST_SUITE_P(Rows, CommandLineTest, ::testing::ValuesIn(std::vector<
     {"read in JSON", Device::kPlain, {"--json", "read"}, "", {}, 0,
      "{\"port\":\"{port}\",\"firmware\":\"1.0.3\",\"sensor\":\"K\",\"upper\":300,\"lower\":-50,"
      "\"output\":\"4-20\",\"fault\":\"high\"}\n", "", kRead},
+    {"read shows a sensor code and setting bytes it has no names for", Device::kOddBytes,
+     {"read"}, "", {}, 0,
+     "firmware 1.0.3  sensor code-12  upper 300  lower 0  output ?7  fault ?9\n", "", kRead},
+    {"read in JSON gives null for setting bytes it has no words for", Device::kOddBytes,
+     {"read", "--json"}, "", {}, 0,
+     "{\"port\":\"{port}\",\"firmware\":\"1.0.3\",\"sensor\":\"code-12\",\"upper\":300,"
+     "\"lower\":0,\"output\":null,\"fault\":null}\n", "", kRead},
     {"read of firmware 1.0.0 leaves out output and fault", Device::kFirmware100, {"read"}, "", {},
      0, "firmware 1.0.0  sensor K  upper 300  lower -50\n", "", kRead},
     {"read of firmware 1.0.4 exits 1 without asking", Device::kFirmware104, {"read"}, "", {}, 1, "",
@@ -262,6 +277,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, CommandLineTest, ::testing::ValuesIn(std::vector<
     {"an option the subcommand does not know is a usage error", Device::kPlain,
      {"read", "--colour"}, "", {}, 2, "", "transmitter-cli: read: ", ""},
 }));
+// clang-format on
 
 // What read --json prints writes the same configuration back.
 TEST(CommandLineRoundTrip, ReadJsonFeedsWriteFrom) {
@@ -273,8 +289,8 @@ TEST(CommandLineRoundTrip, ReadJsonFeedsWriteFrom) {
     ASSERT_EQ(RunCommandLine({"read", "--json", "--port", device.PortPath()}, reading), 0);
     std::istringstream piped(read.str());
     CliStreams writing{piped, written, err, {}, {}};
-    EXPECT_EQ(RunCommandLine({"--port", device.PortPath(), "write", "--from", "-",
-                              "--compensation", "on", "--verify"},
+    EXPECT_EQ(RunCommandLine({"--port", device.PortPath(), "write", "--from", "-", "--compensation",
+                              "on", "--verify"},
                              writing),
               0);
     EXPECT_EQ(written.str(),
