@@ -11,8 +11,9 @@ packages=(
     fonts-crosextra-carlito fonts-liberation2
     xauth xvfb
 )
+# p7zip-full opens the installer, for make release to check the programs it holds.
 if [ "${1:-}" = "--windows" ]; then
-    packages+=(g++-mingw-w64-x86-64-posix wine64 wine nsis)
+    packages+=(g++-mingw-w64-x86-64-posix wine64 wine nsis p7zip-full)
 fi
 # The Debian package: dpkg-shlibdeps and file for its dependencies, lintian to check it, man-db
 # to find its manual page once installed.

@@ -48,17 +48,18 @@ if [ "$(cat "$work/commit" 2>/dev/null)" != "$commit" ]; then
     echo "$commit" >"$work/commit"
 fi
 
+# The options are those of make package and make windows, fixed here rather than taken from
+# CMAKE_FLAGS, so that a release does not depend on who builds it.
+release_options=(-DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG"
+                 -DCONFIGURATOR_TESTS=OFF)
 step "The Debian package"
-cmake -S "$src" -B "$work/deb" -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" -DCONFIGURATOR_TESTS=OFF ${CMAKE_FLAGS:-}
+cmake -S "$src" -B "$work/deb" "${release_options[@]}"
 cmake --build "$work/deb" -j "$jobs" --target package
 
 step "The Windows programs and their installer"
 cmake -S "$src" -B "$work/windows" -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-w64.cmake" \
-    -DCMAKE_BUILD_TYPE=Release -DCONFIGURATOR_TESTS=OFF ${CMAKE_FLAGS:-}
-windows_programs=(transmitter-configurator)
-# The command line joins the Windows build once its program exists in the commit.
-[ -f "$src/cli/main.cpp" ] && windows_programs+=(transmitter-cli)
+    "${release_options[@]}"
+windows_programs=(transmitter-configurator transmitter-cli)
 cmake --build "$work/windows" -j "$jobs" --target "${windows_programs[@]}"
 cmake --build "$work/windows" --target windows-installer
 
@@ -77,6 +78,13 @@ done
 installer=$work/windows/$name-win64-setup.exe
 [ -f "$installer" ] || fail "no $installer after building the installer"
 cp "$installer" dist/
+# The programs offered beside the installer are the very bytes it installs.
+rm -rf "$work/installer-contents"
+7z x -y -o"$work/installer-contents" "$installer" >/dev/null
+for program in "${windows_programs[@]}"; do
+    cmp "dist/$program.exe" "$work/installer-contents/$program.exe" ||
+        fail "the installer does not hold dist/$program.exe as built"
+done
 # gzip -n: no name or time of its own in the header; the members carry the commit's time.
 git archive --format=tar --prefix="$name/" "$commit" | gzip -9n >"dist/$name.tar.gz"
 
