@@ -125,16 +125,19 @@ answer() { # REQUEST [PORT]
                 last = way
                 s = s " " $i } }
             END { sub(/^ /, "", s); print s }' ;;
-    # The settings QEMU gave the host's end of the wire, from the guest's UART or FTDI requests.
+    # The speed and stop bits QEMU gave the host's end of the wire from the guest's UART or FTDI
+    # requests (a pseudo-terminal keeps no data bits or parity, and QEMU never asks it for flow
+    # control).
     line)
         stty -F "${sim_pty[$port]}" -a | tr -d ';' | awk '
             { for (i = 1; i <= NF; i++) {
-                if ($i == "speed") v["speed"] = $(i + 1)
-                if ($i ~ /^cs[5-8]$/) v["cs"] = $i
-                name = $i; sub(/^-/, "", name)
-                if (name ~ /^(parenb|cstopb|crtscts|ixon|ixoff)$/) v[name] = $i } }
-            END { print v["speed"], v["cs"], v["parenb"], v["cstopb"], v["crtscts"], v["ixon"], v["ixoff"] }' ;;
-    freeze) kill -STOP "${sim_pid[$port]}" && echo ok ;;
+                if ($i == "speed") speed = $(i + 1)
+                if ($i ~ /^-?cstopb$/) stop = $i } }
+            END { print speed, stop }' ;;
+    # The simulator stops reading, so that a command waits out its read time-out holding the
+    # port. The wire goes to settings no command asks for: those seen while it holds the port
+    # are that command's.
+    freeze) kill -STOP "${sim_pid[$port]}" && stty -F "${sim_pty[$port]}" 1200 cstopb && echo ok ;;
     thaw) kill -CONT "${sim_pid[$port]}" && echo ok ;;
     unplug) removed="" && qmp device_del '{"id":"ftdi0"}' && echo ok ;;
     # QEMU lets go of the adapter's wire only once the guest has seen it go.
@@ -157,7 +160,7 @@ while IFS= read -r -t 120 -u "${GUEST[0]}" line; do
     case $line in
     "@@ done") finished=yes && break ;;
     "@@ "*)
-        answer ${line#@@ } >"$out/reply"
+        answer ${line#@@ } >"$out/reply" || echo "failed" >"$out/reply"
         head -n 1 "$out/reply" >&"${GUEST[1]}"
         head -n 1 "$out/reply" >>"$out/console.log" ;;
     "CASE "*)

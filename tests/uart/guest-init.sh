@@ -94,11 +94,13 @@ hold() { # PORT ARGUMENTS...
 }
 release() { wait $holder; ask thaw $1; }
 
-# A second transmitter-cli on a port the first one holds exits 4 and sends nothing.
+# A second transmitter-cli on a port the first one holds exits 4, sends nothing and leaves the
+# first one's modem lines alone.
 exclusive_case() { # PORT
     ask mark $1
     hold $1 version
     run --port $1 --trace version
+    lines=$(uart-probe lines $holder $1)
     holds $1 || lost=" (the first one had let go)"
     release $1
     ask wire $1
@@ -107,23 +109,27 @@ exclusive_case() { # PORT
         problem="exit $rc, traced '$(frames)': $(first_error)"
     elif [ "$answer" != "> AA AA 43" ] && [ "$answer" != "> AA AA 43 < 01 00 03" ]; then
         problem="the transmitter saw '$answer'"
+    elif [ "$lines" != "DTR on RTS off" ]; then
+        problem="the first one's lines went to $lines"
     fi
     verdict exclusive $1 "$problem$lost" "$(first_error)"
     lost=
 }
 
-# While a command holds the port, the host's end of the wire shows the line settings it asked
-# the driver for, and the driver reports DTR on and RTS off.
+# While a command holds the port, the driver shows the line settings the command asked for, and
+# the host's end of the wire (set to 1200 baud, 2 stop bits before the command opened the port)
+# their speed and stop bits; the driver reports DTR on and RTS off.
 line_settings_case() { # PORT
     hold $1 version
     start=$(now)
     ask line $1
     ms=$(($(now) - start))
-    settings=$answer
+    settings="driver $(uart-probe settings $holder $1), host $answer"
     holds $1 || settings="$settings (the command had let go)"
     release $1
     want="9600 cs8 -parenb -cstopb -crtscts -ixon -ixoff"
-    verdict line-settings $1 "$([ "$settings" = "$want" ] || echo "host side shows '$settings'")" "$settings"
+    ok="driver $want, host 9600 -cstopb"
+    verdict line-settings $1 "$([ "$settings" = "$ok" ] || echo "$settings")" "$settings"
 }
 modem_lines_case() { # PORT
     hold $1 version

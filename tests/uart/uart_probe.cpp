@@ -1,10 +1,10 @@
 // uart-probe: what the test guest's shell cannot ask busybox for.
-//   uart-probe now          the monotonic clock in milliseconds
-//   uart-probe lines PID PORT
-//                           DTR and RTS as the driver reports them on the descriptor that
-//                           process PID holds on /dev/PORT, e.g. "DTR on RTS off"
-// The descriptor is taken over from the process (pidfd_getfd) rather than opened anew: every
-// opening of a terminal raises DTR and RTS again.
+//   uart-probe now                  the monotonic clock in milliseconds
+//   uart-probe lines PID PORT       DTR and RTS as the driver reports them, "DTR on RTS off"
+//   uart-probe settings PID PORT    the driver's line settings, in the form the host's stty
+//                                   answer takes: "9600 cs8 -parenb -cstopb -crtscts -ixon -ixoff"
+// Both read the descriptor that process PID holds on /dev/PORT, taken over (pidfd_getfd) rather
+// than opened anew: every opening of a terminal raises DTR and RTS again.
 
 #include <sys/ioctl.h>
 #include <sys/syscall.h>
@@ -18,6 +18,29 @@
 #include <filesystem>
 #include <string>
 
+namespace {
+
+int TakeOver(const char* pid, const char* port) {
+    const std::string device = std::string("/dev/") + port;
+    std::error_code error;
+    for (const auto& entry :
+         std::filesystem::directory_iterator(std::string("/proc/") + pid + "/fd", error)) {
+        if (std::filesystem::read_symlink(entry.path(), error) != device) continue;
+        const int process = static_cast<int>(syscall(SYS_pidfd_open, std::stoi(pid), 0));
+        return static_cast<int>(
+            syscall(SYS_pidfd_getfd, process, std::stoi(entry.path().filename()), 0));
+    }
+    errno = ENOENT;
+    return -1;
+}
+
+const char* Flag(const termios& settings, tcflag_t termios::*field, tcflag_t flag, const char* on,
+                 const char* off) {
+    return (settings.*field & flag) ? on : off;
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     if (argc == 2 && std::strcmp(argv[1], "now") == 0) {
         timespec now{};
@@ -25,27 +48,34 @@ int main(int argc, char** argv) {
         std::printf("%lld\n", static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000);
         return 0;
     }
-    if (argc == 4 && std::strcmp(argv[1], "lines") == 0) {
-        const std::string device = std::string("/dev/") + argv[3];
-        const std::string fds = std::string("/proc/") + argv[2] + "/fd";
-        std::error_code error;
-        for (const auto& entry : std::filesystem::directory_iterator(fds, error)) {
-            if (std::filesystem::read_symlink(entry.path(), error) != device) continue;
-            const int process = static_cast<int>(syscall(SYS_pidfd_open, std::stoi(argv[2]), 0));
-            const int fd = static_cast<int>(
-                syscall(SYS_pidfd_getfd, process, std::stoi(entry.path().filename()), 0));
-            int lines = 0;
-            if (fd < 0 || ioctl(fd, TIOCMGET, &lines) != 0) {
-                std::printf("TIOCMGET failed: %s\n", std::strerror(errno));
-                return 1;
-            }
-            std::printf("DTR %s RTS %s\n", (lines & TIOCM_DTR) ? "on" : "off",
-                        (lines & TIOCM_RTS) ? "on" : "off");
-            return 0;
-        }
-        std::printf("process %s holds no %s\n", argv[2], device.c_str());
+    const bool lines = argc == 4 && std::strcmp(argv[1], "lines") == 0;
+    const bool settings = argc == 4 && std::strcmp(argv[1], "settings") == 0;
+    if (!lines && !settings) {
+        std::fputs("usage: uart-probe now | lines PID PORT | settings PID PORT\n", stderr);
+        return 2;
+    }
+    const int fd = TakeOver(argv[2], argv[3]);
+    int modem = 0;
+    termios now{};
+    if (fd < 0 || (lines ? ioctl(fd, TIOCMGET, &modem) : tcgetattr(fd, &now)) != 0) {
+        std::printf("process %s, %s: %s\n", argv[2], argv[3], std::strerror(errno));
         return 1;
     }
-    std::fputs("usage: uart-probe now | lines PID PORT\n", stderr);
-    return 2;
+    if (lines) {
+        std::printf("DTR %s RTS %s\n", (modem & TIOCM_DTR) ? "on" : "off",
+                    (modem & TIOCM_RTS) ? "on" : "off");
+        return 0;
+    }
+    const speed_t speed = cfgetospeed(&now);
+    const unsigned csize = (now.c_cflag & CSIZE) == CS8   ? 8
+                           : (now.c_cflag & CSIZE) == CS7 ? 7
+                           : (now.c_cflag & CSIZE) == CS6 ? 6
+                                                          : 5;
+    std::printf("%s cs%u %s %s %s %s %s\n", speed == B9600 ? "9600" : "not-9600", csize,
+                Flag(now, &termios::c_cflag, PARENB, "parenb", "-parenb"),
+                Flag(now, &termios::c_cflag, CSTOPB, "cstopb", "-cstopb"),
+                Flag(now, &termios::c_cflag, CRTSCTS, "crtscts", "-crtscts"),
+                Flag(now, &termios::c_iflag, IXON, "ixon", "-ixon"),
+                Flag(now, &termios::c_iflag, IXOFF, "ixoff", "-ixoff"));
+    return 0;
 }
