@@ -1,3 +1,4 @@
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -8,26 +9,45 @@
 
 namespace {
 
-// Puts the terminal's echo back however the reading ends.
+// The terminal's settings before the echo went off, for the interrupt handler too.
+termios saved_settings{};
+
+void RestoreAndInterrupt(int signal_number) {
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &saved_settings);
+    ::signal(signal_number, SIG_DFL);
+    ::raise(signal_number);
+}
+
+// Puts the terminal's echo back however the reading ends, Ctrl+C included: a shell left
+// without echo looks broken to whoever typed the code.
 class EchoOff {
   public:
-    EchoOff() : saved_ok_(::tcgetattr(STDIN_FILENO, &saved_) == 0) {
+    EchoOff() : saved_ok_(::tcgetattr(STDIN_FILENO, &saved_settings) == 0) {
         if (!saved_ok_) return;
-        termios quiet = saved_;
+        struct sigaction handler {};
+        handler.sa_handler = RestoreAndInterrupt;
+        sigemptyset(&handler.sa_mask);
+        ::sigaction(SIGINT, &handler, &previous_interrupt_);
+        ::sigaction(SIGTERM, &handler, &previous_termination_);
+        termios quiet = saved_settings;
         quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         // Enter is still shown, so that the next line does not start after the prompt.
         quiet.c_lflag |= ECHONL;
         ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
     }
     ~EchoOff() {
-        if (saved_ok_) ::tcsetattr(STDIN_FILENO, TCSANOW, &saved_);
+        if (!saved_ok_) return;
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &saved_settings);
+        ::sigaction(SIGINT, &previous_interrupt_, nullptr);
+        ::sigaction(SIGTERM, &previous_termination_, nullptr);
     }
     EchoOff(const EchoOff&) = delete;
     EchoOff& operator=(const EchoOff&) = delete;
 
   private:
-    termios saved_{};
     bool saved_ok_;
+    struct sigaction previous_interrupt_ {};
+    struct sigaction previous_termination_ {};
 };
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <exception>
+#include <filesystem>
 #include <fstream>
 #include <iomanip>
 #include <iostream>
@@ -316,7 +317,9 @@ std::optional<std::string> FileText(CliStreams& io, const std::string& from) {
     if (from == "-") {
         return std::string(std::istreambuf_iterator<char>(io.in), std::istreambuf_iterator<char>());
     }
-    std::ifstream file(from, std::ios::binary);
+    // The name is UTF-8 on every platform; Windows opens it by its UTF-16 form.
+    std::ifstream file(std::filesystem::path(std::u8string(from.begin(), from.end())),
+                       std::ios::binary);
     if (!file) return std::nullopt;
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
