@@ -563,9 +563,14 @@ int Run(const std::vector<std::string>& args, CliStreams& io, Clock::time_point 
     } catch (const CLI::ParseError& error) {
         if (error.get_exit_code() == 0) return app.exit(error, io.out, io.err);
         const std::vector<CLI::App*> chosen = app.get_subcommands();
-        return FailGenerally(io, kExitUsage,
-                             (chosen.empty() ? "" : chosen.front()->get_name() + ": ") +
-                                 error.what() + " (see --help)");
+        const std::vector<std::string> left = app.remaining();
+        // CLI11 calls a mistyped subcommand a missing one.
+        const std::string message = chosen.empty() && !left.empty()
+                                        ? "unknown subcommand " + left.front()
+                                        : std::string(error.what());
+        return FailGenerally(
+            io, kExitUsage,
+            (chosen.empty() ? "" : chosen.front()->get_name() + ": ") + message + " (see --help)");
     }
     return Dispatch(io, request, *app.get_subcommands().front(), start);
 }
