@@ -4,12 +4,17 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -41,6 +46,30 @@ bool SetModemLine(int fd, unsigned long request, int line) {
     if (::ioctl(fd, request, &line) == 0) return true;
     return errno == ENOTTY || errno == EINVAL;
 }
+
+#ifdef __linux__
+// Whether some descriptor holds the lock this backend takes on the device at `path`, as
+// /proc/locks lists it ("1: FLOCK  ADVISORY  WRITE 321 00:05:87 0 EOF"). Every opening of a
+// terminal raises DTR and RTS again, under the program that holds it: the superuser, whom
+// exclusive mode does not keep out, would do so only to find the lock taken.
+bool LockedByAnother(const std::string& path) {
+    struct stat device {};
+    if (::stat(path.c_str(), &device) != 0) return false;
+    std::ifstream locks("/proc/locks");
+    std::string line;
+    while (std::getline(locks, line)) {
+        std::istringstream fields(line);
+        std::string index, kind, mode, access, pid, id;
+        if (!(fields >> index >> kind >> mode >> access >> pid >> id) || kind != "FLOCK") continue;
+        unsigned major = 0;
+        unsigned minor = 0;
+        unsigned long long inode = 0;
+        if (std::sscanf(id.c_str(), "%x:%x:%llu", &major, &minor, &inode) != 3) continue;
+        if (makedev(major, minor) == device.st_dev && inode == device.st_ino) return true;
+    }
+    return false;
+}
+#endif
 
 // Busy is the same to the user whichever way it came: the system's words for a refused lock
 // ("Resource temporarily unavailable") or for a terminal in exclusive mode ("Device or resource
@@ -82,6 +111,12 @@ void SerialPort::Close() {
 SerialPort OpenSerialDevice(std::u16string_view name, OpenFailure* failure) {
     SerialPort port;
     const std::string path = DevicePathFromPortName(name);
+#ifdef __linux__
+    if (LockedByAnother(path)) {
+        if (failure != nullptr) *failure = FailureFromErrno(EWOULDBLOCK);
+        return port;
+    }
+#endif
     // Without O_NONBLOCK the open of a modem line would wait for carrier detect.
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
