@@ -116,44 +116,34 @@ exclusive_case() { # PORT
     lost=
 }
 
-# While a command holds the port, the driver shows the line settings the command asked for, and
-# the host's end of the wire (set to 1200 baud, 2 stop bits before the command opened the port)
-# their speed and stop bits; the driver reports DTR on and RTS off.
+# While a command holds the port, the driver shows the line settings the command asked for and
+# DTR on, RTS off; the host's end of the wire (set to 1200 baud, 2 stop bits before the command
+# opened the port) shows their speed and stop bits.
 line_settings_case() { # PORT
     hold $1 version
     start=$(now)
     ask line $1
     ms=$(($(now) - start))
-    settings="driver $(uart-probe settings $holder $1), host $answer"
+    settings="driver $(uart-probe settings $holder $1), $(uart-probe lines $holder $1), host $answer"
     holds $1 || settings="$settings (the command had let go)"
     release $1
-    want="9600 cs8 -parenb -cstopb -crtscts -ixon -ixoff"
-    ok="driver $want, host 9600 -cstopb"
+    ok="driver 9600 cs8 -parenb -cstopb -crtscts -ixon -ixoff, DTR on RTS off, host 9600 -cstopb"
     verdict line-settings $1 "$([ "$settings" = "$ok" ] || echo "$settings")" "$settings"
-}
-modem_lines_case() { # PORT
-    hold $1 version
-    start=$(now)
-    lines=$(uart-probe lines $holder $1)
-    ms=$(($(now) - start))
-    holds $1 || lines="$lines (the command had let go)"
-    release $1
-    verdict modem-lines $1 "$([ "$lines" = "DTR on RTS off" ] || echo "$lines")" "$lines"
 }
 
 # The host pulls the FTDI adapter while the command waits for the reply: it ends within its
 # time-out, exit 1 or 4, one error line. Plugged back, the adapter is ttyUSB0 again (no
 # descriptor on the old one was left open) and works.
 unplug_case() { # NAME ARGUMENTS...
-    name=$1
+    name=$1 problem=
     shift
     hold ttyUSB0 "$@"
+    holds ttyUSB0 || problem="the command was not waiting when the adapter went"
     ask unplug
     start=$(now)
     i=0
     while kill -0 $holder 2>/dev/null && [ $i -lt 200 ]; do usleep 10000; i=$((i + 1)); done
     ms=$(($(now) - start))
-    problem=
     if kill -0 $holder 2>/dev/null; then
         problem="still running 2 s after the adapter went"
         kill -9 $holder
@@ -184,7 +174,6 @@ for port in ttyS1 ttyUSB0; do
     exchange_case cold-junction $port 23.4 cold-junction
     exchange_case unlock $port unlocked unlock
     line_settings_case $port
-    modem_lines_case $port
     exclusive_case $port
 done
 unplug_case unplug-read read
