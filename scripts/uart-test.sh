@@ -106,7 +106,7 @@ qmp_until() { # PATTERN
     done
     return 1
 }
-qmp qmp_capabilities '{}'
+qmp qmp_capabilities '{}' || { echo "QEMU did not start:"; cat "$out/qemu.log"; exit 1; }
 
 # The host's answer to one request of the guest, one line.
 answer() { # REQUEST [PORT]
