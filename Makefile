@@ -36,7 +36,7 @@ test-tsan: deps
 
 clean:
 	rm -rf build build-asan build-tsan build-wine build-wine-native build-windows build-fuzz build-package \
-		build-release dist
+		build-release build-uart dist
 
 # The configurator on a simulated transmitter. Without a display it takes the scripted tour
 # instead, on Qt's offscreen platform, with a picture of the window per step in demo-tour/.
