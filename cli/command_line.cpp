@@ -57,7 +57,7 @@ constexpr std::string_view kFooter =
     "  1  the transmitter did not answer, answered short, or a verify or adjustment check failed\n"
     "  2  usage error or refused entry (nothing is sent)\n"
     "  3  wrong access code (nothing is sent)\n"
-    "  4  the port cannot be opened: busy, missing or no permission\n"
+    "  4  the port cannot be opened (busy, missing or no permission) or went away in use\n"
     "\n"
     "adjust takes the access code from TRANSMITTER_ACCESS_CODE, else asks for it on the terminal.";
 
@@ -209,6 +209,9 @@ int Report(const Session& session, const ExchangeError& error) {
             return session.Fail(kExitDevice, "the transmitter on " + port + " answered short: " +
                                                  std::to_string(error.received) + " of " +
                                                  std::to_string(error.expected) + " bytes");
+        case ExchangeError::Kind::kPortLost:
+            return FailGenerally(session.io, kExitPort,
+                                 "cannot use " + port + ": it went away (unplugged?)");
         case ExchangeError::Kind::kUnknownReplyLength:
             break;
     }

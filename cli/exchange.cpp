@@ -52,8 +52,9 @@ std::optional<ExchangeError> Send(const Link& link, SerialPort& port,
     for (std::uint16_t slot : frame) bytes.push_back(static_cast<std::uint8_t>(slot & 0xFF));
     Tell(link, Direction::kToDevice, bytes, meaning);
     const long written = WriteSerial(port, bytes.data(), bytes.size());
+    if (written < 0) return Failed(ExchangeError::Kind::kPortLost);
     // A frame cut short reaches the device as a different command.
-    if (written < 0 || static_cast<std::size_t>(written) < bytes.size()) {
+    if (static_cast<std::size_t>(written) < bytes.size()) {
         return Failed(ExchangeError::Kind::kSend);
     }
     DiscardBuffers(port);
@@ -64,7 +65,10 @@ std::optional<ExchangeError> Send(const Link& link, SerialPort& port,
 Result<Bytes> Receive(const Link& link, SerialPort& port, std::size_t length) {
     Bytes reply(length);
     const long received = ReadSerial(port, reply.data(), reply.size());
-    if (received <= 0) {
+    // A hung-up terminal (an adapter pulled out) wakes the read at once; waiting out the
+    // time-out on it would only report the wrong cause.
+    if (received < 0) return Failed(ExchangeError::Kind::kPortLost);
+    if (received == 0) {
         ExchangeError error = Failed(ExchangeError::Kind::kNoReply);
         error.expected = length;
         return error;

@@ -32,6 +32,7 @@ struct ExchangeError {
         kNoReply,     // nothing arrived within the read time-out
         kShortReply,  // some bytes, fewer than the reply's length (`received` of `expected`)
         kUnknownReplyLength,  // firmware whose configuration reply length is unknown (byte 2 >= 4)
+        kPortLost,  // the port failed under a read or a write: unplugged, or its driver gone
     } kind;
     OpenFailure open{};        // with kOpen
     std::size_t received = 0;  // with kShortReply / kNoReply

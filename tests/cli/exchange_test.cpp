@@ -45,7 +45,8 @@ std::string Text(std::monostate) {
 }
 std::string Text(const ExchangeError& e) {
     static const char* const kKinds[] = {"cannot open", "settings refused", "send failed",
-                                         "no reply",    "short reply",      "unknown reply length"};
+                                         "no reply",    "short reply",      "unknown reply length",
+                                         "port lost"};
     static const char* const kOpen[] = {": missing", ": busy", ": no permission", ": other"};
     return kKinds[int(e.kind)] +
            std::string(e.kind == ExchangeError::Kind::kOpen ? kOpen[int(e.open.kind)] : "") +
@@ -108,8 +109,8 @@ const ExchangeCase kCases[] = {
      "read version", 2},
     {"a_reply_missing_its_last_byte_is_short", kColdJunction, Device::kShort, "short reply 1 of 2",
      "AA AA 45", "short reply, 1 of 2 bytes", 2},
-    {"a_port_that_vanishes_at_the_command_is_no_reply", kColdJunction, Device::kGone,
-     "no reply 0 of 2", "AA AA 45", "read cold junction", 2},
+    {"a_port_that_vanishes_at_the_command_is_lost", kColdJunction, Device::kGone, "port lost",
+     "AA AA 45", "read cold junction", 2},
     {"firmware_1_0_4_sends_no_configuration_command", kRead, Device::kFirmware104,
      "unknown reply length", "AA AA 43", "version 1.0.4", 2},
     {"a_missing_port_says_missing", kUnlock, Device::kMissing, "cannot open: missing", "", "", 0},
