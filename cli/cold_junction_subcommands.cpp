@@ -1,0 +1,115 @@
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "cli/access_code_prompt.h"
+#include "cli/subcommands.h"
+#include "device/access_code.h"
+#include "device/cold_junction_adjustment.h"
+#include "device/text_conversion.h"
+#include "serial/device_path.h"
+
+namespace {
+
+constexpr const char* kAccessCodeVariable = "TRANSMITTER_ACCESS_CODE";
+// The window's temperature box is read this far; a longer text is not one it would take whole.
+constexpr std::size_t kTemperatureTextLimit = 20;
+
+double Degrees(std::int32_t tenths) {
+    return tenths / 10.0;
+}
+
+std::string LocalTimeStamp() {
+    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
+    localtime_r(&now, &local);
+#endif
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &local);
+    return text;
+}
+
+std::optional<std::string> AccessCode(CliStreams& io) {
+    std::optional<std::string> code;
+    if (io.environment) {
+        code = io.environment(kAccessCodeVariable);
+    } else if (const char* value = std::getenv(kAccessCodeVariable)) {
+        code = value;
+    }
+    if (code) return code;
+    return io.ask_access_code ? io.ask_access_code(io.in, io.err) : PromptAccessCode(io.in, io.err);
+}
+
+}  // namespace
+
+int RunColdJunction(const Session& session, const Request& request) {
+    const bool watching = request.watch_seconds > 0;
+    auto next = Clock::now();
+    for (int done = 0; !watching || request.count == 0 || done < request.count; ++done) {
+        std::this_thread::sleep_until(next);
+        next += std::chrono::seconds(request.watch_seconds);
+        const Result<std::int16_t> reading = ReadColdJunctionTenths(session.link);
+        if (const ExchangeError* error = ErrorOf(reading)) return Report(session, *error);
+        const std::int16_t tenths = std::get<std::int16_t>(reading);
+        if (session.json) {
+            Json object;
+            if (watching) object["time"] = LocalTimeStamp();
+            object["port"] = session.port_name;
+            object["temperature"] = Degrees(tenths);
+            session.PrintJson(object);
+        } else {
+            session.Print((watching ? LocalTimeStamp() + "  " : std::string()) +
+                          TenthsText(tenths));
+        }
+        if (!watching) break;
+    }
+    return kExitOk;
+}
+
+int RunAdjust(const Session& session, const Request& request) {
+    const std::u16string text = Utf16FromUtf8(request.temperature);
+    const std::optional<std::int16_t> wanted =
+        text.size() <= kTemperatureTextLimit ? WantedColdJunctionTenths(text) : std::nullopt;
+    if (!wanted) {
+        return session.Fail(kExitUsage, "\"" + request.temperature +
+                                            "\" is not a temperature: write degrees with a "
+                                            "point, like 25, 25.0 or -5.2");
+    }
+    const std::optional<std::string> code = AccessCode(session.io);
+    if (!code) {
+        return session.Fail(kExitUsage, std::string("no access code: set ") + kAccessCodeVariable +
+                                            " or run on a terminal");
+    }
+    // The window's own test of the code, without granting the window anything.
+    if (ParseLeadingInteger(Utf16FromUtf8(*code)) != kAccessCode) {
+        return session.Fail(kExitAccessCode, "wrong access code");
+    }
+
+    const Result<std::int16_t> adjusted = AdjustColdJunction(session.link, *wanted);
+    if (const ExchangeError* error = ErrorOf(adjusted)) return Report(session, *error);
+    const std::int16_t reads = std::get<std::int16_t>(adjusted);
+
+    // Judged as the window judges it: the typed value against the read-back, within a degree.
+    const double typed = ParseLeadingDecimal(TextToByteNarrowing(text));
+    const double device = Degrees(reads);
+    const bool ok = typed >= device ? typed - device < 1.0 : device - typed < 1.0;
+    if (session.json) {
+        session.PrintJson(Json{{"port", session.port_name},
+                               {"wanted", Degrees(*wanted)},
+                               {"temperature", device},
+                               {"ok", ok}});
+    } else {
+        session.Print("adjusted to " + TenthsText(*wanted) + ", reads " + TenthsText(reads));
+    }
+    if (ok) return kExitOk;
+    const std::int32_t off = reads > *wanted ? reads - *wanted : *wanted - reads;
+    return session.Fail(kExitDevice, "the transmitter reads " + TenthsText(reads) + ", " +
+                                         TenthsText(off) + " from " + TenthsText(*wanted));
+}

@@ -1,0 +1,120 @@
+#include "cli/session.h"
+
+#include <cstdint>
+#include <iomanip>
+#include <sstream>
+#include <vector>
+
+#include "serial/device_path.h"
+
+namespace {
+
+std::string HexBytes(const std::vector<std::uint8_t>& bytes) {
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    std::string text;
+    for (std::uint8_t byte : bytes) {
+        if (!text.empty()) text += ' ';
+        text += kDigits[byte >> 4];
+        text += kDigits[byte & 0x0F];
+    }
+    return text;
+}
+
+std::string OpenFailureText(const OpenFailure& failure) {
+    switch (failure.kind) {
+        case OpenFailure::Kind::kMissing:
+            return "missing (" + failure.system_message + ")";
+        case OpenFailure::Kind::kBusy:
+            return "busy (held by another program)";
+        case OpenFailure::Kind::kNoPermission:
+#ifdef __linux__
+            return "no permission (" + failure.system_message +
+                   "); add the user to the dialout group";
+#else
+            return "no permission (" + failure.system_message + ")";
+#endif
+        case OpenFailure::Kind::kOther:
+            break;
+    }
+    return failure.system_message.empty() ? std::string("failed") : failure.system_message;
+}
+
+}  // namespace
+
+int FailGenerally(CliStreams& io, int code, std::string_view message) {
+    io.err << kProgram << ": " << message << '\n' << std::flush;
+    return code;
+}
+
+// ---- Names and texts -----------------------------------------------------------------------
+
+std::string ShownPortName(std::u16string_view port) {
+#ifdef _WIN32
+    return Utf8FromUtf16(port);
+#else
+    return Utf8FromUtf16(PortNameFromDevicePath(DevicePathFromPortName(port)));
+#endif
+}
+
+std::string FirmwareText(const FirmwareVersion& version) {
+    return std::to_string(version.major) + "." + std::to_string(version.minor) + "." +
+           std::to_string(version.patch);
+}
+
+FrameTrace TraceTo(std::ostream& err, Clock::time_point start) {
+    return [&err, start](Direction direction, const std::vector<std::uint8_t>& bytes,
+                         std::string_view meaning) {
+        const auto elapsed =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+        std::ostringstream line;
+        line << std::setw(8) << elapsed << " ms  "
+             << (direction == Direction::kToDevice ? "->" : "<-") << ' ' << std::left
+             << std::setw(18) << HexBytes(bytes) << "  " << meaning << '\n';
+        err << line.str() << std::flush;
+    };
+}
+
+// ---- Errors of the exchanges ---------------------------------------------------------------
+
+int Report(const Session& session, const ExchangeError& error) {
+    const std::string& port = session.port_name;
+    switch (error.kind) {
+        case ExchangeError::Kind::kOpen:
+            return FailGenerally(session.io, kExitPort,
+                                 "cannot open " + port + ": " + OpenFailureText(error.open));
+        case ExchangeError::Kind::kSettings:
+            return FailGenerally(
+                session.io, kExitPort,
+                "cannot open " + port + ": not a serial port (its line settings were refused)");
+        case ExchangeError::Kind::kSend:
+            return session.Fail(kExitDevice, "a frame did not go out on " + port + " in time");
+        case ExchangeError::Kind::kNoReply:
+            return session.Fail(kExitDevice, "the transmitter on " + port + " did not answer");
+        case ExchangeError::Kind::kShortReply:
+            return session.Fail(kExitDevice, "the transmitter on " + port + " answered short: " +
+                                                 std::to_string(error.received) + " of " +
+                                                 std::to_string(error.expected) + " bytes");
+        case ExchangeError::Kind::kPortLost:
+            return FailGenerally(session.io, kExitPort,
+                                 "cannot use " + port + ": it went away (unplugged?)");
+        case ExchangeError::Kind::kUnknownReplyLength:
+            break;
+    }
+    return session.Fail(kExitDevice, "its configuration reply is unknown to this program");
+}
+
+std::variant<ReadBack, int> ReadDevice(const Session& session) {
+    const Result<FirmwareVersion> firmware = ReadFirmwareVersion(session.link);
+    if (const ExchangeError* error = ErrorOf(firmware)) return Report(session, *error);
+    const FirmwareVersion& version = std::get<FirmwareVersion>(firmware);
+    const Result<DeviceConfiguration> configuration = ReadConfiguration(session.link, version);
+    if (const ExchangeError* error = ErrorOf(configuration)) {
+        if (error->kind == ExchangeError::Kind::kUnknownReplyLength) {
+            return session.Fail(kExitDevice, "firmware " + FirmwareText(version) +
+                                                 ": its configuration reply is unknown to "
+                                                 "this program");
+        }
+        return Report(session, *error);
+    }
+    return ReadBack{version, std::get<DeviceConfiguration>(configuration)};
+}

@@ -1,0 +1,66 @@
+#pragma once
+
+#include <chrono>
+#include <nlohmann/json.hpp>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "cli/command_line.h"
+#include "cli/exchange.h"
+
+// Key order as written, so that every line reads the same way round.
+using Json = nlohmann::ordered_json;
+using Clock = std::chrono::steady_clock;
+
+enum ExitCode : int {
+    kExitOk = 0,
+    kExitDevice = 1,
+    kExitUsage = 2,
+    kExitAccessCode = 3,
+    kExitPort = 4,
+};
+
+inline constexpr std::string_view kProgram = "transmitter-cli";
+
+// One subcommand's run: where it reports, and the link its exchanges use.
+struct Session {
+    CliStreams& io;
+    std::string subcommand;
+    bool json = false;
+    std::string port_name;  // as the window shows it
+    Link link;
+
+    int Fail(int code, std::string_view message) const {
+        io.err << kProgram << ": " << subcommand << ": " << message << '\n' << std::flush;
+        return code;
+    }
+    void Print(const std::string& text) const { io.out << text << '\n' << std::flush; }
+    void PrintJson(const Json& object) const {
+        Print(object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+    }
+};
+
+int FailGenerally(CliStreams& io, int code, std::string_view message);
+
+std::string ShownPortName(std::u16string_view port);
+std::string FirmwareText(const FirmwareVersion& version);
+FrameTrace TraceTo(std::ostream& err, Clock::time_point start);
+
+// The exchange's error on standard error, and the exit code it ends the run with.
+int Report(const Session& session, const ExchangeError& error);
+
+template <typename T>
+const ExchangeError* ErrorOf(const Result<T>& result) {
+    return std::get_if<ExchangeError>(&result);
+}
+
+// The version, then the configuration its reply length follows.
+struct ReadBack {
+    FirmwareVersion firmware;
+    DeviceConfiguration configuration;
+};
+
+// The exit code instead when either exchange fails.
+std::variant<ReadBack, int> ReadDevice(const Session& session);
