@@ -142,15 +142,18 @@ std::string TenthsText(std::int32_t tenths) {
            std::to_string(magnitude % 10);
 }
 
+std::string FirmwareText(const FirmwareVersion& version) {
+    return std::to_string(version.major) + "." + std::to_string(version.minor) + "." +
+           std::to_string(version.patch);
+}
+
 Result<FirmwareVersion> ReadFirmwareVersion(const Link& link) {
     const Result<Bytes> reply =
         ExchangeCommand(link, kCommandReadVersion, "read version", kVersionReplyLength);
     if (const ExchangeError* error = ErrorOf(reply)) return *error;
     const Bytes& bytes = std::get<Bytes>(reply);
     const FirmwareVersion version{bytes[0], bytes[1], bytes[2]};
-    Tell(link, Direction::kFromDevice, bytes,
-         "version " + std::to_string(version.major) + "." + std::to_string(version.minor) + "." +
-             std::to_string(version.patch));
+    Tell(link, Direction::kFromDevice, bytes, "version " + FirmwareText(version));
     return version;
 }
 

@@ -79,3 +79,5 @@ ConfigFrameSlots BuildConfigurationFrame(std::uint8_t sensor_code, std::int32_t 
 // Tenths of a degree with one decimal, as the command line shows temperatures and the trace
 // tells them: "23.4", "-5.2", "0.0".
 std::string TenthsText(std::int32_t tenths);
+// The firmware version as it is shown and told: "1.0.3".
+std::string FirmwareText(const FirmwareVersion& version);

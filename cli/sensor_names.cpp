@@ -34,13 +34,6 @@ std::optional<std::uint8_t> SensorCodeForName(std::string_view name) {
     return std::nullopt;
 }
 
-const SensorType* SensorTypeForCode(std::uint8_t code) {
-    // The table is in the window's list order, which is not the code order.
-    const auto found = std::find_if(SensorTypes.begin(), SensorTypes.end(),
-                                    [code](const SensorType& type) { return type.code == code; });
-    return found == SensorTypes.end() ? nullptr : &*found;
-}
-
 std::string SensorNameList() {
     std::string list;
     for (std::string_view name : kNames) {

@@ -14,7 +14,5 @@
 std::optional<std::string_view> SensorNameForCode(std::uint8_t code);
 // The code of a name in any case ("k", "pt100", "CU50"); none for an unknown name.
 std::optional<std::uint8_t> SensorCodeForName(std::string_view name);
-// The sensor table's entry for a code, with the limits the configuration entry is held to.
-const SensorType* SensorTypeForCode(std::uint8_t code);
 // Every name in code order, separated by ", ", for messages and help.
 std::string SensorNameList();

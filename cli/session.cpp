@@ -56,11 +56,6 @@ std::string ShownPortName(std::u16string_view port) {
 #endif
 }
 
-std::string FirmwareText(const FirmwareVersion& version) {
-    return std::to_string(version.major) + "." + std::to_string(version.minor) + "." +
-           std::to_string(version.patch);
-}
-
 FrameTrace TraceTo(std::ostream& err, Clock::time_point start) {
     return [&err, start](Direction direction, const std::vector<std::uint8_t>& bytes,
                          std::string_view meaning) {

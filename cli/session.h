@@ -45,7 +45,6 @@ struct Session {
 int FailGenerally(CliStreams& io, int code, std::string_view message);
 
 std::string ShownPortName(std::u16string_view port);
-std::string FirmwareText(const FirmwareVersion& version);
 FrameTrace TraceTo(std::ostream& err, Clock::time_point start);
 
 // The exchange's error on standard error, and the exit code it ends the run with.

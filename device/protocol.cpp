@@ -72,11 +72,16 @@ const std::array<SensorType, kSensorTypeCount> SensorTypes{{
      u"Ты выбрала. J ТП "},
 }};
 
-std::optional<std::u16string_view> ReadbackTextForCode(std::uint8_t code) {
+const SensorType* SensorTypeForCode(std::uint8_t code) {
     // The list order differs from the code order, so the code is looked up, not indexed.
     for (const SensorType& type : SensorTypes) {
-        if (type.code == code) return type.readback_text;
+        if (type.code == code) return &type;
     }
+    return nullptr;
+}
+
+std::optional<std::u16string_view> ReadbackTextForCode(std::uint8_t code) {
+    if (const SensorType* type = SensorTypeForCode(code)) return type->readback_text;
     return std::nullopt;
 }
 

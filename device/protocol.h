@@ -69,6 +69,8 @@ extern const std::array<SensorType, kSensorTypeCount> SensorTypes;
 
 // The text box 1017 shows for a reply's sensor code; none for a code outside 0 to 8.
 std::optional<std::u16string_view> ReadbackTextForCode(std::uint8_t code);
+// The sensor table's entry for a code; none for a code outside 0 to 8.
+const SensorType* SensorTypeForCode(std::uint8_t code);
 
 // Length of the sensor configuration reply by version byte 2: 11, 13, 14, or 0 for "not read".
 std::size_t SensorReplyLength(std::uint8_t version_byte2);
