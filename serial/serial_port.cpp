@@ -1,5 +1,7 @@
 #include "serial/serial_port.h"
 
+#include <utility>
+
 // What every platform shares; opening, closing and the transfers live in the platform files.
 
 SerialPort::~SerialPort() {
@@ -7,8 +9,13 @@ SerialPort::~SerialPort() {
 }
 
 SerialPort::SerialPort(SerialPort&& other) noexcept
-    : native(other.native), timeouts(other.timeouts) {
+    : native(other.native),
+      timeouts(other.timeouts),
+      lock_file(std::move(other.lock_file)),
+      exclusive_set(other.exclusive_set) {
     other.native = kInvalid;
+    other.lock_file.clear();
+    other.exclusive_set = false;
 }
 
 SerialPort& SerialPort::operator=(SerialPort&& other) noexcept {
@@ -16,7 +23,11 @@ SerialPort& SerialPort::operator=(SerialPort&& other) noexcept {
         Close();
         native = other.native;
         timeouts = other.timeouts;
+        lock_file = std::move(other.lock_file);
+        exclusive_set = other.exclusive_set;
         other.native = kInvalid;
+        other.lock_file.clear();
+        other.exclusive_set = false;
     }
     return *this;
 }

@@ -31,7 +31,7 @@ struct OpenFailure {
 
 // An open port, closed when the object goes. Move-only.
 class SerialPort {
-public:
+  public:
 #ifdef _WIN32
     using NativeHandle = void*;
 #else
@@ -52,6 +52,11 @@ public:
     PortTimeouts timeouts;
     // Number of reads in progress; input they are owed is never discarded.
     std::atomic<int> pending_reads{0};
+    // The lock file this opening created for the device, removed on closing (POSIX).
+    std::string lock_file;
+    // Whether this opening put the terminal in exclusive mode, which it then lifts on closing
+    // (POSIX); another program's exclusive mode is that program's to lift.
+    bool exclusive_set = false;
 
 #ifdef _WIN32
     static inline void* const kInvalid = reinterpret_cast<void*>(-1);
@@ -62,18 +67,21 @@ public:
 
 // Counts a read as pending for as long as it lives, for the backends' reads.
 class PendingRead {
-public:
+  public:
     explicit PendingRead(std::atomic<int>& counter) : counter_(counter) { ++counter_; }
     ~PendingRead() { --counter_; }
     PendingRead(const PendingRead&) = delete;
     PendingRead& operator=(const PendingRead&) = delete;
 
-private:
+  private:
     std::atomic<int>& counter_;
 };
 
 // Opens the device read-write, exclusively, as an existing device; closed on failure, when
-// `failure` (if given) is told why.
+// `failure` (if given) is told why. A device another program holds is busy, whichever way it
+// holds it: on POSIX a lock file in the system's lock folder naming a live process (taken by
+// this program too, before the device is opened, and by terminal programs), a flock or POSIX
+// lock, or the terminal's exclusive mode.
 SerialPort OpenSerialDevice(std::u16string_view name, OpenFailure* failure = nullptr);
 // Reads the current line settings; false when the platform refuses.
 bool ReadLineSettings(SerialPort& port);

@@ -1,20 +1,24 @@
 // The serial-port backend on POSIX terminals (Linux and macOS).
 
 #include <fcntl.h>
+#include <limits.h>
 #include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
-#include <sstream>
+#include <optional>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -47,39 +51,15 @@ bool SetModemLine(int fd, unsigned long request, int line) {
     return errno == ENOTTY || errno == EINVAL;
 }
 
-#ifdef __linux__
-// Whether some descriptor holds the lock this backend takes on the device at `path`, as
-// /proc/locks lists it ("1: FLOCK  ADVISORY  WRITE 321 00:05:87 0 EOF"). Every opening of a
-// terminal raises DTR and RTS again, under the program that holds it: the superuser, whom
-// exclusive mode does not keep out, would do so only to find the lock taken.
-bool LockedByAnother(const std::string& path) {
-    struct stat device {};
-    if (::stat(path.c_str(), &device) != 0) return false;
-    std::ifstream locks("/proc/locks");
-    std::string line;
-    while (std::getline(locks, line)) {
-        std::istringstream fields(line);
-        std::string index, kind, mode, access, pid, id;
-        if (!(fields >> index >> kind >> mode >> access >> pid >> id) || kind != "FLOCK") continue;
-        unsigned major = 0;
-        unsigned minor = 0;
-        unsigned long long inode = 0;
-        if (std::sscanf(id.c_str(), "%x:%x:%llu", &major, &minor, &inode) != 3) continue;
-        if (makedev(major, minor) == device.st_dev && inode == device.st_ino) return true;
-    }
-    return false;
-}
-#endif
-
 // Busy is the same to the user whichever way it came: the system's words for a refused lock
 // ("Resource temporarily unavailable") or for a terminal in exclusive mode ("Device or resource
 // busy") would not say that another program holds the port.
-constexpr std::string_view kHeldByAnother = "held by another program";
+OpenFailure Busy(std::string how) {
+    return OpenFailure{OpenFailure::Kind::kBusy, std::move(how)};
+}
 
 OpenFailure FailureFromErrno(int error) {
-    if (error == EBUSY || error == EWOULDBLOCK) {
-        return OpenFailure{OpenFailure::Kind::kBusy, std::string(kHeldByAnother)};
-    }
+    if (error == EBUSY || error == EWOULDBLOCK) return Busy("exclusive mode or a lock");
     OpenFailure failure{OpenFailure::Kind::kOther, std::generic_category().message(error)};
     switch (error) {
         case ENOENT:
@@ -97,45 +77,165 @@ OpenFailure FailureFromErrno(int error) {
     return failure;
 }
 
+// "process 812 (minicom)", the name where the system tells it.
+std::string ProcessText(pid_t pid) {
+    std::string text = "process " + std::to_string(pid);
+    std::ifstream command("/proc/" + std::to_string(pid) + "/comm");
+    std::string name;
+    if (std::getline(command, name) && !name.empty()) text += " (" + name + ")";
+    return text;
+}
+
+// ---- Lock files --------------------------------------------------------------------------
+// Terminal programs (minicom, picocom, cu) mark a device they use with LCK..ttyUSB0 in the
+// system's lock folder, holding their process id in ASCII. Taking the same mark before the
+// device is opened keeps this program from opening a device such a program uses, and a second
+// instance from opening the first one's: every opening of a terminal raises DTR and RTS again,
+// under the holder, even for the superuser whom no lock or exclusive mode keeps out.
+
+std::string LockFolder() {
+    for (const char* folder : {"/run/lock", "/var/lock"}) {
+        struct stat info {};
+        if (::stat(folder, &info) == 0 && S_ISDIR(info.st_mode)) return folder;
+    }
+    return {};
+}
+
+// The lock file's name follows the device itself, not a link to it: /dev/serial/by-id/... and
+// /dev/ttyUSB0 are one device. "pts/3" becomes "LCK..pts_3".
+std::string LockFileFor(const std::string& device_path, const std::string& folder) {
+    char resolved[PATH_MAX];
+    std::string name =
+        ::realpath(device_path.c_str(), resolved) != nullptr ? std::string(resolved) : device_path;
+    constexpr std::string_view kDev = "/dev/";
+    if (name.compare(0, kDev.size(), kDev) == 0) name.erase(0, kDev.size());
+    std::replace(name.begin(), name.end(), '/', '_');
+    return folder + "/LCK.." + name;
+}
+
+// Why the lock file at `path` keeps the device from this program; none when there is no such
+// file or its process is gone (the file is then removed).
+std::optional<OpenFailure> LockFileHolder(const std::string& path) {
+    std::ifstream file(path);
+    if (!file) return std::nullopt;
+    long pid = 0;
+    if (!(file >> pid) || pid <= 0) {
+        // Perhaps a program that is writing it this moment; only a person can tell.
+        return Busy("lock file " + path + " without a process id");
+    }
+    if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM) {
+        return Busy("lock file " + path + " of " + ProcessText(static_cast<pid_t>(pid)));
+    }
+    ::unlink(path.c_str());
+    return std::nullopt;
+}
+
+// Creates the lock file, or tells why the device is taken. An empty `created` with no failure:
+// the folder is missing or not writable, and the other checks of the opening have to do.
+std::optional<OpenFailure> TakeLockFile(const std::string& device_path, std::string& created) {
+    const std::string folder = LockFolder();
+    if (folder.empty()) return std::nullopt;
+    const std::string path = LockFileFor(device_path, folder);
+    // A second round for a file that was stale or appeared between the look and the creation.
+    for (int round = 0; round < 2; ++round) {
+        if (auto holder = LockFileHolder(path)) return holder;
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            return std::nullopt;
+        }
+        char text[16];
+        const int length =
+            std::snprintf(text, sizeof text, "%10ld\n", static_cast<long>(::getpid()));
+        const bool written = ::write(fd, text, static_cast<std::size_t>(length)) == length;
+        ::close(fd);
+        if (!written) {
+            ::unlink(path.c_str());
+            return std::nullopt;
+        }
+        created = path;
+        return std::nullopt;
+    }
+    return LockFileHolder(path).value_or(Busy("lock file " + path));
+}
+
+// ---- Holders the lock file does not show ---------------------------------------------------
+
+// A POSIX (fcntl or lockf) lock that another process holds on the device.
+std::optional<OpenFailure> RecordLockHolder(int fd) {
+    struct flock wanted {};
+    wanted.l_type = F_WRLCK;
+    wanted.l_whence = SEEK_SET;
+    if (::fcntl(fd, F_GETLK, &wanted) != 0 || wanted.l_type == F_UNLCK) return std::nullopt;
+    return Busy(wanted.l_pid > 0 ? "a lock of " + ProcessText(wanted.l_pid) : "a lock");
+}
+
+// A terminal that another program put in exclusive mode; the superuser's opening gets past it.
+bool ExclusiveAlready(int fd) {
+#ifdef TIOCGEXCL
+    int exclusive = 0;
+    return ::ioctl(fd, TIOCGEXCL, &exclusive) == 0 && exclusive != 0;
+#else
+    (void)fd;
+    return false;
+#endif
+}
+
 }  // namespace
 
 void SerialPort::Close() {
-    if (native == kInvalid) return;
-    // Exclusive mode belongs to the terminal, not to this descriptor: left on, it would keep
-    // refusing openings for as long as anyone else holds the terminal open.
-    ::ioctl(native, TIOCNXCL);
-    ::close(native);
-    native = kInvalid;
+    if (native != kInvalid) {
+        // Exclusive mode belongs to the terminal, not to this descriptor: left on, it would keep
+        // refusing openings for as long as anyone else holds the terminal open.
+        if (exclusive_set) ::ioctl(native, TIOCNXCL);
+        ::close(native);
+        native = kInvalid;
+        exclusive_set = false;
+    }
+    // Only once the device is closed may the next program take it.
+    if (!lock_file.empty()) ::unlink(lock_file.c_str());
+    lock_file.clear();
 }
+
+namespace {
+
+// The opening proper, once the lock file (if any) is this program's.
+std::optional<OpenFailure> OpenLocked(const std::string& path, SerialPort& port) {
+    // Without O_NONBLOCK the open of a modem line would wait for carrier detect.
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return FailureFromErrno(errno);
+    port.native = fd;
+    // The flock keeps out every other program that asks for it, the superuser included; the
+    // terminal's exclusive mode keeps out ordinary users who do not.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        return errno == EWOULDBLOCK ? Busy("a lock on the device") : FailureFromErrno(errno);
+    }
+    if (auto holder = RecordLockHolder(fd)) return holder;
+    if (ExclusiveAlready(fd)) return Busy("exclusive mode");
+    if (::ioctl(fd, TIOCEXCL) == 0) port.exclusive_set = true;
+    // The descriptor stays non-blocking: a blocking write, once poll reports some room, would
+    // wait until the whole frame fits, past its time-out. Reads and writes wait in poll instead.
+    return std::nullopt;
+}
+
+}  // namespace
 
 SerialPort OpenSerialDevice(std::u16string_view name, OpenFailure* failure) {
     SerialPort port;
     const std::string path = DevicePathFromPortName(name);
-#ifdef __linux__
-    if (LockedByAnother(path)) {
-        if (failure != nullptr) *failure = FailureFromErrno(EWOULDBLOCK);
-        return port;
+    // No lock file for a device that is not there.
+    struct stat device {};
+    std::optional<OpenFailure> refused;
+    if (::stat(path.c_str(), &device) != 0) {
+        refused = FailureFromErrno(errno);
+    } else {
+        refused = TakeLockFile(path, port.lock_file);
     }
-#endif
-    // Without O_NONBLOCK the open of a modem line would wait for carrier detect.
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        if (failure != nullptr) *failure = FailureFromErrno(errno);
-        return port;
+    if (!refused) refused = OpenLocked(path, port);
+    if (refused) {
+        port.Close();
+        if (failure != nullptr) *failure = std::move(*refused);
     }
-    port.native = fd;
-    // The lock keeps out every other program that asks for it, the superuser included; the
-    // terminal's exclusive mode keeps out ordinary users who do not.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        const int error = errno;
-        ::close(fd);
-        port.native = SerialPort::kInvalid;
-        if (failure != nullptr) *failure = FailureFromErrno(error);
-        return port;
-    }
-    ::ioctl(fd, TIOCEXCL);
-    // The descriptor stays non-blocking: a blocking write, once poll reports some room, would
-    // wait until the whole frame fits, past its time-out. Reads and writes wait in poll instead.
     return port;
 }
 
