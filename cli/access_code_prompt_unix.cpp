@@ -2,7 +2,9 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <istream>
+#include <iterator>
 #include <ostream>
 
 #include "cli/access_code_prompt.h"
@@ -18,8 +20,12 @@ void RestoreAndInterrupt(int signal_number) {
     ::raise(signal_number);
 }
 
-// Puts the terminal's echo back however the reading ends, Ctrl+C included: a shell left
-// without echo looks broken to whoever typed the code.
+// Every signal that ends the program while it waits for the code, by the user's hand
+// (Ctrl+C, Ctrl+\ ), another program's or the terminal's going away.
+constexpr int kEndingSignals[] = {SIGINT, SIGQUIT, SIGTERM, SIGHUP};
+
+// Puts the terminal's echo back however the reading ends: a shell left without echo looks
+// broken to whoever typed the code.
 class EchoOff {
   public:
     EchoOff() : saved_ok_(::tcgetattr(STDIN_FILENO, &saved_settings) == 0) {
@@ -27,8 +33,9 @@ class EchoOff {
         struct sigaction handler {};
         handler.sa_handler = RestoreAndInterrupt;
         sigemptyset(&handler.sa_mask);
-        ::sigaction(SIGINT, &handler, &previous_interrupt_);
-        ::sigaction(SIGTERM, &handler, &previous_termination_);
+        for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
+            ::sigaction(kEndingSignals[i], &handler, &previous_[i]);
+        }
         termios quiet = saved_settings;
         quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         // Enter is still shown, so that the next line does not start after the prompt.
@@ -38,16 +45,16 @@ class EchoOff {
     ~EchoOff() {
         if (!saved_ok_) return;
         ::tcsetattr(STDIN_FILENO, TCSANOW, &saved_settings);
-        ::sigaction(SIGINT, &previous_interrupt_, nullptr);
-        ::sigaction(SIGTERM, &previous_termination_, nullptr);
+        for (std::size_t i = 0; i < std::size(kEndingSignals); ++i) {
+            ::sigaction(kEndingSignals[i], &previous_[i], nullptr);
+        }
     }
     EchoOff(const EchoOff&) = delete;
     EchoOff& operator=(const EchoOff&) = delete;
 
   private:
     bool saved_ok_;
-    struct sigaction previous_interrupt_ {};
-    struct sigaction previous_termination_ {};
+    struct sigaction previous_[std::size(kEndingSignals)]{};
 };
 
 }  // namespace

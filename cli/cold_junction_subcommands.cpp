@@ -1,10 +1,10 @@
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "cli/access_code_prompt.h"
 #include "cli/subcommands.h"
@@ -51,24 +51,35 @@ std::optional<std::string> AccessCode(CliStreams& io) {
 
 int RunColdJunction(const Session& session, const Request& request) {
     const bool watching = request.watch_seconds > 0;
+    // Ctrl+C is how a watch without --count ends: as --count would end it.
+    const auto watch_ended = [&] {
+        return watching && session.link.stop->load() == SIGINT
+                   ? kExitOk
+                   : Report(session, {ExchangeError::Kind::kStopped});
+    };
     auto next = Clock::now();
     for (int done = 0; !watching || request.count == 0 || done < request.count; ++done) {
-        std::this_thread::sleep_until(next);
+        if (!PauseUntil(session.link, next)) return watch_ended();
         next += std::chrono::seconds(request.watch_seconds);
         const Result<std::int16_t> reading = ReadColdJunctionTenths(session.link);
-        if (const ExchangeError* error = ErrorOf(reading)) return Report(session, *error);
+        if (const ExchangeError* error = ErrorOf(reading)) {
+            return error->kind == ExchangeError::Kind::kStopped ? watch_ended()
+                                                                : Report(session, *error);
+        }
         const std::int16_t tenths = std::get<std::int16_t>(reading);
+        bool printed = false;
         if (session.json) {
             Json object;
             if (watching) object["time"] = LocalTimeStamp();
             object["port"] = session.port_name;
             object["temperature"] = Degrees(tenths);
-            session.PrintJson(object);
+            printed = session.PrintJson(object);
         } else {
-            session.Print((watching ? LocalTimeStamp() + "  " : std::string()) +
-                          TenthsText(tenths));
+            printed = session.Print((watching ? LocalTimeStamp() + "  " : std::string()) +
+                                    TenthsText(tenths));
         }
-        if (!watching) break;
+        // Nobody reads the watch any more; the run's end says why.
+        if (!watching || !printed) break;
     }
     return kExitOk;
 }

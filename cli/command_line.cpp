@@ -1,14 +1,18 @@
 #include "cli/command_line.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <exception>
+#include <filesystem>
 #include <limits>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "cli/sensor_names.h"
 #include "cli/session.h"
+#include "cli/stop_signal.h"
 #include "cli/subcommands.h"
 #include "cli/transmitter_cli_version.h"
 #include "serial/device_path.h"
@@ -19,12 +23,54 @@ namespace {
 constexpr std::string_view kFooter =
     "Exit codes:\n"
     "  0  success\n"
-    "  1  the transmitter did not answer, answered short, or a verify or adjustment check failed\n"
+    "  1  the transmitter did not answer, answered short, or a verify or adjustment check failed;\n"
+    "     or the output could not be written\n"
     "  2  usage error or refused entry (nothing is sent)\n"
     "  3  wrong access code (nothing is sent)\n"
     "  4  the port cannot be opened (busy, missing or no permission) or went away in use\n"
+    "  130, 143  stopped by Ctrl+C or a termination request (a watch ends by Ctrl+C with 0)\n"
+    "  141  the output's reader went away\n"
     "\n"
     "adjust takes the access code from TRANSMITTER_ACCESS_CODE, else asks for it on the terminal.";
+
+// A number a person types is decimal, whatever CLI11 would read into it: "010" is ten, not
+// eight, and "0x10" is refused. The value goes on without leading zeros.
+std::string DecimalOnly(std::string& text) {
+    const std::size_t sign = !text.empty() && (text[0] == '-' || text[0] == '+') ? 1 : 0;
+    const std::size_t digits = text.find_first_not_of("0123456789", sign);
+    if (text.size() == sign || digits != std::string::npos) {
+        return "\"" + text + "\" is not a decimal whole number";
+    }
+    const std::size_t first = std::min(text.find_first_not_of('0', sign), text.size() - 1);
+    text = (text[0] == '-' ? "-" : "") + text.substr(first);
+    return {};
+}
+
+// The port as the user named it, checked; none, with the usage error reported, when it is no
+// name at all. An empty --port (a script's unset variable) must never fall back to the default
+// port and configure whatever is there.
+std::optional<std::u16string> NamedPort(CliStreams& io, const std::string& name) {
+    constexpr std::string_view kBlanks = " \t\r\n\v\f";
+    if (name.find_first_not_of(kBlanks) == std::string::npos) {
+        FailGenerally(io, kExitUsage, "--port is empty (see --help)");
+        return std::nullopt;
+    }
+    if (kBlanks.find(name.front()) != std::string_view::npos ||
+        kBlanks.find(name.back()) != std::string_view::npos) {
+        FailGenerally(io, kExitUsage, "--port \"" + name + "\" has blanks around the name");
+        return std::nullopt;
+    }
+#ifndef _WIN32
+    // A name with a slash is a path from here, as every other program reads one; only a bare
+    // name is looked up under /dev.
+    if (name.find('/') != std::string::npos && name.front() != '/') {
+        std::error_code error;
+        const std::filesystem::path here = std::filesystem::current_path(error);
+        if (!error) return Utf16FromUtf8((here / name).lexically_normal().string());
+    }
+#endif
+    return Utf16FromUtf8(name);
+}
 
 int Dispatch(CliStreams& io, const Request& request, const CLI::App& command,
              Clock::time_point start) {
@@ -32,8 +78,10 @@ int Dispatch(CliStreams& io, const Request& request, const CLI::App& command,
     if (name == "ports") return RunPorts(io, request.json);
 
     Session session{io, name, request.json, {}, {}};
-    if (!request.port.empty()) {
-        session.link.port = Utf16FromUtf8(request.port);
+    if (request.port_given) {
+        const std::optional<std::u16string> port = NamedPort(io, request.port);
+        if (!port) return kExitUsage;
+        session.link.port = *port;
     } else {
         const std::vector<std::u16string> ports =
             ListSerialPorts().value_or(std::vector<std::u16string>{});
@@ -42,6 +90,7 @@ int Dispatch(CliStreams& io, const Request& request, const CLI::App& command,
     }
     session.port_name = ShownPortName(session.link.port);
     if (request.trace) session.link.trace = TraceTo(io.err, start);
+    session.link.stop = &StopSignal();
 
     if (name == "version") return RunVersion(session);
     if (name == "read") return RunRead(session);
@@ -64,10 +113,13 @@ int Run(const std::vector<std::string>& args, CliStreams& io, Clock::time_point 
     app.require_subcommand(1);
     // The global options may follow the subcommand too.
     app.fallthrough();
-    app.add_option("--port", request.port,
-                   "The serial port: ttyUSB0, /dev/ttyUSB0, COM3 (default: the last one `ports` "
-                   "lists)")
-        ->type_name("NAME");
+    const CLI::Validator decimal(DecimalOnly, "");
+    CLI::Option* port =
+        app.add_option(
+               "--port", request.port,
+               "The serial port: ttyUSB0, /dev/ttyUSB0, COM3 (default: the last one `ports` "
+               "lists)")
+            ->type_name("NAME");
     app.add_flag("--json", request.json, "One JSON object per result on standard output");
     app.add_flag("--trace", request.trace,
                  "Every frame both ways on standard error, with milliseconds since the start");
@@ -79,9 +131,12 @@ int Run(const std::vector<std::string>& args, CliStreams& io, Clock::time_point 
         "write", "Write a configuration; every field is needed, from the options or --from");
     write->add_option("--sensor", request.sensor, "The sensor: " + SensorNameList())
         ->type_name("NAME");
-    write->add_option("--upper", request.upper, "The upper limit in degrees")->type_name("N");
+    write->add_option("--upper", request.upper, "The upper limit in degrees")
+        ->type_name("N")
+        ->transform(decimal);
     write->add_option("--lower", request.lower, "The lower limit in degrees, -50 for minus 50")
-        ->type_name("N");
+        ->type_name("N")
+        ->transform(decimal);
     write->add_option("--output", request.output, "The output current in mA")
         ->type_name("4-20|0-20");
     write->add_option("--fault", request.fault, "The output's level on a sensor fault")
@@ -105,9 +160,11 @@ int Run(const std::vector<std::string>& args, CliStreams& io, Clock::time_point 
             ->add_option("--watch", request.watch_seconds,
                          "Read again every SECONDS seconds, each line with its local time")
             ->type_name("SECONDS")
+            ->transform(decimal)
             ->check(kAtLeastOne);
     cold_junction->add_option("--count", request.count, "Stop the watch after N readings")
         ->type_name("N")
+        ->transform(decimal)
         ->check(kAtLeastOne)
         ->needs(watch);
     CLI::App* adjust = app.add_subcommand(
@@ -132,6 +189,7 @@ int Run(const std::vector<std::string>& args, CliStreams& io, Clock::time_point 
             io, kExitUsage,
             (chosen.empty() ? "" : chosen.front()->get_name() + ": ") + message + " (see --help)");
     }
+    request.port_given = port->count() > 0;
     return Dispatch(io, request, *app.get_subcommands().front(), start);
 }
 
@@ -139,9 +197,11 @@ int Run(const std::vector<std::string>& args, CliStreams& io, Clock::time_point 
 
 int RunCommandLine(const std::vector<std::string>& args, CliStreams& io) {
     const Clock::time_point start = Clock::now();
+    int code = kExitDevice;
     try {
-        return Run(args, io, start);
+        code = Run(args, io, start);
     } catch (const std::exception& error) {
-        return FailGenerally(io, kExitDevice, error.what());
+        code = FailGenerally(io, kExitDevice, error.what());
     }
+    return JudgeOutput(io, code);
 }

@@ -1,5 +1,6 @@
 #include "cli/exchange.h"
 
+#include <algorithm>
 #include <chrono>
 #include <span>
 #include <thread>
@@ -29,8 +30,13 @@ ExchangeError Failed(ExchangeError::Kind kind) {
     return ExchangeError{kind};
 }
 
+bool Stopped(const Link& link) {
+    return link.stop != nullptr && link.stop->load() != 0;
+}
+
 // An opening with the line settings every opening gets and the profile's time-outs.
 Result<SerialPort> Open(const Link& link, const PortTimeouts& timeouts) {
+    if (Stopped(link)) return Failed(ExchangeError::Kind::kStopped);
     OpenFailure failure;
     SerialPort port = OpenSerialDevice(link.port, &failure);
     if (!port.IsOpen()) return ExchangeError{ExchangeError::Kind::kOpen, std::move(failure)};
@@ -101,7 +107,7 @@ Result<Clock::time_point> Unlock(const Link& link) {
 Result<Bytes> Command(const Link& link, Clock::time_point after,
                       std::span<const std::uint16_t> frame, std::string_view meaning,
                       std::size_t reply_length) {
-    std::this_thread::sleep_until(after);
+    if (!PauseUntil(link, after)) return Failed(ExchangeError::Kind::kStopped);
     Result<SerialPort> opened = Open(link, kMonitoredTimeouts);
     if (const ExchangeError* error = ErrorOf(opened)) return *error;
     SerialPort& port = std::get<SerialPort>(opened);
@@ -135,6 +141,17 @@ Result<std::int16_t> ColdJunctionFrom(const Link& link, const Result<Bytes>& rep
 }
 
 }  // namespace
+
+bool PauseUntil(const Link& link, Clock::time_point until) {
+    // A signal cannot wake a sleeping thread portably, so the wait looks at the stop this often.
+    constexpr auto kLookEvery = 20ms;
+    while (!Stopped(link)) {
+        const auto now = Clock::now();
+        if (now >= until) return true;
+        std::this_thread::sleep_until(std::min(until, now + kLookEvery));
+    }
+    return false;
+}
 
 std::string TenthsText(std::int32_t tenths) {
     const std::int32_t magnitude = tenths < 0 ? -tenths : tenths;

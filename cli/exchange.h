@@ -1,4 +1,6 @@
 #pragma once
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -18,10 +20,13 @@ using FrameTrace = std::function<void(Direction, const std::vector<std::uint8_t>
                                       std::string_view meaning)>;
 
 // Where the exchanges go: the port as the user named it ("ttyUSB0", "/dev/ttyUSB0", "COM3",
-// any path), and who is told of the frames (may be empty).
+// any path), who is told of the frames (may be empty), and what asks them to stop: a nonzero
+// value (a signal's number) stops an exchange before its next opening or at its next wait, so
+// that no frame is cut short and the port closes the normal way.
 struct Link {
     std::u16string port;
     FrameTrace trace;
+    const std::atomic<int>* stop = nullptr;
 };
 
 struct ExchangeError {
@@ -33,6 +38,7 @@ struct ExchangeError {
         kShortReply,  // some bytes, fewer than the reply's length (`received` of `expected`)
         kUnknownReplyLength,  // firmware whose configuration reply length is unknown (byte 2 >= 4)
         kPortLost,  // the port failed under a read or a write: unplugged, or its driver gone
+        kStopped,   // the link's stop was set
     } kind;
     OpenFailure open{};        // with kOpen
     std::size_t received = 0;  // with kShortReply / kNoReply
@@ -75,6 +81,9 @@ ConfigFrameSlots BuildConfigurationFrame(std::uint8_t sensor_code, std::int32_t 
                                          std::int32_t lower_magnitude, bool lower_negative,
                                          std::uint8_t output, std::uint8_t fault,
                                          std::uint8_t compensation);
+
+// Waits until `until` unless the link's stop comes first; false when it did.
+bool PauseUntil(const Link& link, std::chrono::steady_clock::time_point until);
 
 // Tenths of a degree with one decimal, as the command line shows temperatures and the trace
 // tells them: "23.4", "-5.2", "0.0".

@@ -3,12 +3,14 @@
 #include <vector>
 
 #include "cli/command_line.h"
+#include "cli/stop_signal.h"
 
 #ifdef _WIN32
 #include <windows.h>
 // After windows.h, which it needs.
 #include <shellapi.h>
 
+#include "cli/console_output.h"
 #include "serial/device_path.h"
 
 namespace {
@@ -41,8 +43,9 @@ std::vector<std::string> Arguments(int argc, char** argv) {
 int main(int argc, char** argv) {
 #ifdef _WIN32
     // The words are ASCII, but port names, file names and system messages need not be.
-    SetConsoleOutputCP(CP_UTF8);
+    WriteConsoleStreamsAsUtf16();
 #endif
+    InstallStopHandlers();
     CliStreams io{std::cin, std::cout, std::cerr, {}, {}};
     const int code = RunCommandLine(Arguments(argc, argv), io);
     std::cout.flush();

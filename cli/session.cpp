@@ -1,10 +1,13 @@
 #include "cli/session.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <iomanip>
 #include <sstream>
+#include <system_error>
 #include <vector>
 
+#include "cli/stop_signal.h"
 #include "serial/device_path.h"
 
 namespace {
@@ -25,7 +28,7 @@ std::string OpenFailureText(const OpenFailure& failure) {
         case OpenFailure::Kind::kMissing:
             return "missing (" + failure.system_message + ")";
         case OpenFailure::Kind::kBusy:
-            return "busy (held by another program)";
+            return "busy (held by another program: " + failure.system_message + ")";
         case OpenFailure::Kind::kNoPermission:
 #ifdef __linux__
             return "no permission (" + failure.system_message +
@@ -44,6 +47,27 @@ std::string OpenFailureText(const OpenFailure& failure) {
 int FailGenerally(CliStreams& io, int code, std::string_view message) {
     io.err << kProgram << ": " << message << '\n' << std::flush;
     return code;
+}
+
+bool OutputWentOut(CliStreams& io) {
+    io.out.flush();
+    if (io.out) return true;
+    // The stream keeps no cause; the failed write's is still in errno right after it.
+    if (io.output_error == 0) io.output_error = errno != 0 ? errno : EIO;
+    return false;
+}
+
+int JudgeOutput(CliStreams& io, int code) {
+    if (OutputWentOut(io)) return code;
+    if (io.output_error == EPIPE) return kExitOutputGone;
+    FailGenerally(io, kExitDevice,
+                  "cannot write the output: " + std::generic_category().message(io.output_error));
+    return code == kExitOk ? kExitDevice : code;
+}
+
+bool Session::Print(const std::string& text) const {
+    io.out << text << '\n';
+    return OutputWentOut(io);
 }
 
 // ---- Names and texts -----------------------------------------------------------------------
@@ -92,6 +116,10 @@ int Report(const Session& session, const ExchangeError& error) {
         case ExchangeError::Kind::kPortLost:
             return FailGenerally(session.io, kExitPort,
                                  "cannot use " + port + ": it went away (unplugged?)");
+        case ExchangeError::Kind::kStopped: {
+            const int signal = session.link.stop->load();
+            return session.Fail(ExitCodeForSignal(signal), StopReason(signal));
+        }
         case ExchangeError::Kind::kUnknownReplyLength:
             break;
     }

@@ -20,6 +20,8 @@ enum ExitCode : int {
     kExitUsage = 2,
     kExitAccessCode = 3,
     kExitPort = 4,
+    // As a program ended by SIGPIPE, though this one ends by itself, quietly.
+    kExitOutputGone = 141,
 };
 
 inline constexpr std::string_view kProgram = "transmitter-cli";
@@ -36,18 +38,26 @@ struct Session {
         io.err << kProgram << ": " << subcommand << ": " << message << '\n' << std::flush;
         return code;
     }
-    void Print(const std::string& text) const { io.out << text << '\n' << std::flush; }
-    void PrintJson(const Json& object) const {
-        Print(object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
+    // Whether the line went out; a failure is noted in `io` and reported at the end.
+    bool Print(const std::string& text) const;
+    bool PrintJson(const Json& object) const {
+        return Print(object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
     }
 };
 
 int FailGenerally(CliStreams& io, int code, std::string_view message);
 
+// Flushes standard output and notes in `io` why it failed, if it did; false then.
+bool OutputWentOut(CliStreams& io);
+// The run's exit code once its output is judged: 1 with the reason on standard error when the
+// output failed, kExitOutputGone without a word when its reader went away.
+int JudgeOutput(CliStreams& io, int code);
+
 std::string ShownPortName(std::u16string_view port);
 FrameTrace TraceTo(std::ostream& err, Clock::time_point start);
 
-// The exchange's error on standard error, and the exit code it ends the run with.
+// The exchange's error on standard error, and the exit code it ends the run with; for a stop,
+// the stopping signal's.
 int Report(const Session& session, const ExchangeError& error);
 
 template <typename T>

@@ -13,6 +13,7 @@ class App;
 // What the command line asked for, filled in by the parser.
 struct Request {
     std::string port;
+    bool port_given = false;
     bool json = false;
     bool trace = false;
 

@@ -3,9 +3,11 @@
 #include <cstddef>
 #include <limits>
 #include <nlohmann/json.hpp>
+#include <set>
 
 #include "cli/sensor_names.h"
 #include "device/protocol.h"
+#include "serial/device_path.h"
 
 namespace {
 
@@ -42,6 +44,26 @@ std::optional<std::string> TakeField(const Json& value, const std::string& key,
     return std::nullopt;
 }
 
+// The profile's text as UTF-8: Windows PowerShell 5.1 saves redirected output as UTF-16 with a
+// byte-order mark, and Notepad may put one before UTF-8.
+std::string Utf8Profile(std::string_view bytes) {
+    const auto starts = [bytes](std::string_view mark) {
+        return bytes.substr(0, mark.size()) == mark;
+    };
+    if (starts("\xEF\xBB\xBF")) return std::string(bytes.substr(3));
+    const bool little = starts("\xFF\xFE");
+    if (!little && !starts("\xFE\xFF")) return std::string(bytes);
+    std::u16string units;
+    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
+        const auto first = static_cast<std::uint8_t>(bytes[i]);
+        const auto second = static_cast<std::uint8_t>(bytes[i + 1]);
+        units += static_cast<char16_t>(little ? first | second << 8 : first << 8 | second);
+    }
+    // A byte left over is half a character.
+    if (bytes.size() % 2 != 0) units += u'\uFFFD';
+    return Utf8FromUtf16(units);
+}
+
 std::optional<std::string> TakeWord(const SettingWords& words, std::string_view field,
                                     const std::string& word, std::uint8_t& byte) {
     if (const auto value = ByteOfWord(words, word)) {
@@ -73,10 +95,23 @@ std::int32_t SignedLower(const DeviceConfiguration& configuration) {
                                         : configuration.lower_magnitude;
 }
 
-std::optional<std::string> TakeWriteEntry(std::string_view text, const std::string& source,
+std::optional<std::string> TakeWriteEntry(std::string_view bytes, const std::string& source,
                                           WriteEntry& entry) {
-    const Json object = Json::parse(text, nullptr, false);
+    const std::string text = Utf8Profile(bytes);
+    // A key written twice would otherwise be settled silently by its last value: a profile
+    // that contradicts itself is no profile.
+    std::set<std::string> keys;
+    std::optional<std::string> repeated;
+    const auto note_key = [&](int depth, Json::parse_event_t event, Json& parsed) {
+        if (event == Json::parse_event_t::key && depth == 1 && !repeated &&
+            !keys.insert(parsed.get<std::string>()).second) {
+            repeated = parsed.get<std::string>();
+        }
+        return true;
+    };
+    const Json object = Json::parse(text, note_key, false);
     if (object.is_discarded()) return source + " does not hold JSON";
+    if (repeated) return source + ": key \"" + *repeated + "\" is given twice";
     if (!object.is_object()) return source + " does not hold a JSON object";
     for (const auto& [key, value] : object.items()) {
         std::optional<std::string> error;

@@ -33,9 +33,10 @@ struct WriteEntry {
     std::optional<std::string> compensation;
 };
 
-// Takes the fields of `text`, the JSON `read --json` prints; its `port` and `firmware` are where
-// it was read, not what to write. An error naming `source` when the text is not such JSON.
-std::optional<std::string> TakeWriteEntry(std::string_view text, const std::string& source,
+// Takes the fields of `bytes`, the JSON `read --json` prints, in UTF-8 or in UTF-16 with a
+// byte-order mark; its `port` and `firmware` are where it was read, not what to write. An error
+// naming `source` when the text is not such JSON or gives a key twice.
+std::optional<std::string> TakeWriteEntry(std::string_view bytes, const std::string& source,
                                           WriteEntry& entry);
 
 // The entry as it goes out: every field present, known and within the sensor's limits.

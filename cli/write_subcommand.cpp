@@ -1,9 +1,11 @@
 #include <CLI/CLI.hpp>
+#include <cerrno>
+#include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <istream>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <variant>
 
 #include "cli/subcommands.h"
@@ -11,16 +13,50 @@
 
 namespace {
 
-// The --from file's text; none when it cannot be read.
-std::optional<std::string> FileText(CliStreams& io, const std::string& from) {
-    if (from == "-") {
-        return std::string(std::istreambuf_iterator<char>(io.in), std::istreambuf_iterator<char>());
-    }
+// A profile is a few hundred bytes; anything near this is not one, and /dev/zero or a pipe that
+// never ends must not be read whole to find that out.
+constexpr std::size_t kProfileLimit = 64 * 1024;
+
+std::string TooLarge(const std::string& source) {
+    return source + " is larger than " + std::to_string(kProfileLimit / 1024) +
+           " KiB: not a profile";
+}
+
+// Reads the --from text, at most the limit, into `text`; the error ("cannot read FILE: why")
+// when there is none.
+std::optional<std::string> ReadFrom(std::istream& in, const std::string& source,
+                                    std::string& text) {
+    text.assign(kProfileLimit + 1, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    if (in.bad()) return "cannot read " + source;
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    if (text.size() > kProfileLimit) return TooLarge(source);
+    return std::nullopt;
+}
+
+std::optional<std::string> ReadFrom(const std::string& name, std::string& text) {
     // The name is UTF-8 on every platform; Windows opens it by its UTF-16 form.
-    std::ifstream file(std::filesystem::path(std::u8string(from.begin(), from.end())),
-                       std::ios::binary);
-    if (!file) return std::nullopt;
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    const std::filesystem::path path(std::u8string(name.begin(), name.end()));
+    errno = 0;
+#ifdef _WIN32
+    std::FILE* file = ::_wfopen(path.c_str(), L"rb");
+#else
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+#endif
+    const auto failed = [&name] {
+        return "cannot read " + name + ": " + std::generic_category().message(errno);
+    };
+    if (file == nullptr) return failed();
+    text.assign(kProfileLimit + 1, '\0');
+    const std::size_t length = std::fread(text.data(), 1, text.size(), file);
+    // A folder opens, and fails only when read.
+    const bool unreadable = std::ferror(file) != 0;
+    const std::string error = unreadable ? failed() : std::string();
+    std::fclose(file);
+    if (unreadable) return error;
+    if (length > kProfileLimit) return TooLarge(name);
+    text.resize(length);
+    return std::nullopt;
 }
 
 }  // namespace
@@ -28,10 +64,13 @@ std::optional<std::string> FileText(CliStreams& io, const std::string& from) {
 int RunWrite(const Session& session, const Request& request, const CLI::App& command) {
     WriteEntry entry;
     if (!request.from.empty()) {
-        const std::optional<std::string> text = FileText(session.io, request.from);
-        if (!text) return session.Fail(kExitUsage, "cannot read " + request.from);
         const std::string source = request.from == "-" ? "standard input" : request.from;
-        if (auto error = TakeWriteEntry(*text, source, entry)) {
+        std::string text;
+        if (auto error = request.from == "-" ? ReadFrom(session.io.in, source, text)
+                                             : ReadFrom(request.from, text)) {
+            return session.Fail(kExitUsage, *error);
+        }
+        if (auto error = TakeWriteEntry(text, source, entry)) {
             return session.Fail(kExitUsage, *error);
         }
     }

@@ -3,10 +3,23 @@
 
 #include "cli/command_line.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <iomanip>
 #include <iterator>
 #include <memory>
 #include <optional>
@@ -16,6 +29,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/stop_signal.h"
 #include "cli/transmitter_cli_version.h"
 #include "serial/device_path.h"
 #include "serial/port_discovery.h"
@@ -37,7 +51,18 @@ enum class Device {
     kAdjustOff15,    // an adjustment lands 1.5 degrees high
     kIgnoresWrites,  // keeps its configuration whatever is written
     kOddBytes,       // holds sensor code 12, output byte 7 and fault byte 9
-    kHeld,           // another program holds the port
+    kHeld,           // another opening of this program holds the port
+    kFlockHeld,      // another opening holds a flock on it, and nothing else
+    kExclusiveHeld,  // another opening put the terminal in exclusive mode, and nothing else
+    kRecordLocked,   // another opening holds a POSIX lock on it, and nothing else
+    kLockFile,       // a terminal program's lock file names a live process (init)
+    kStaleLockFile,  // a lock file names a process that has ended
+    kCtrlC,          // Ctrl+C comes as the device takes its first command
+    kTerminated,     // a termination request comes as the device takes its first command
+    kListedOnly,     // the platform lists the transmitter's port alone; --port is as the row has it
+    kLinkHere,       // ./simport in the current folder leads to the transmitter
+    kOutputFull,     // standard output is on a full disk
+    kOutputGone,     // standard output's reader went away
     kTwoPorts,       // the platform lists ttyS0 and ttyUSB0, and no --port is given
     kNoPorts,        // the platform lists none, and no --port is given
 };
@@ -45,7 +70,7 @@ enum class Device {
 struct CommandLineCase {
     const char* name;
     Device device = Device::kPlain;
-    std::vector<std::string> args;  // --port and the device's path follow them
+    std::vector<std::string> args;  // --port and the device's path follow them; {path} is it
     std::string in;
     std::optional<std::string> access_code;  // in the environment
     int exit_code = 0;
@@ -82,6 +107,35 @@ std::string Replaced(std::string text, const std::string& from, const std::strin
     return text;
 }
 
+// JSON as Windows PowerShell 5.1 saves what it redirects: UTF-16 with a byte-order mark.
+std::string Utf16WithMark(const std::string& ascii, bool little_endian) {
+    std::string bytes = little_endian ? "\xFF\xFE" : "\xFE\xFF";
+    for (char c : ascii) bytes += little_endian ? std::string{c, '\0'} : std::string{'\0', c};
+    return bytes;
+}
+
+// An output stream that fails as a full disk or a closed pipe does.
+class FailingOutput : public std::streambuf {
+  public:
+    explicit FailingOutput(int error) : error_(error) {}
+
+  protected:
+    int overflow(int) override {
+        errno = error_;
+        return traits_type::eof();
+    }
+
+  private:
+    int error_;
+};
+
+bool Given(const std::vector<std::string>& args, const std::string& option) {
+    for (const std::string& arg : args) {
+        if (arg == option || arg.rfind(option + "=", 0) == 0) return true;
+    }
+    return false;
+}
+
 class CommandLineTest : public ::testing::TestWithParam<CommandLineCase> {
   protected:
     void SetUp() override {
@@ -94,6 +148,12 @@ class CommandLineTest : public ::testing::TestWithParam<CommandLineCase> {
         if (setup == Device::kOddBytes) {
             options.configuration = {0x44, 12, 0x01, 0x2C, 0, 0, 1, 0, 0, 0, 0, 7, 9, 0};
         }
+        if (setup == Device::kCtrlC || setup == Device::kTerminated) {
+            const int signal = setup == Device::kCtrlC ? SIGINT : SIGTERM;
+            options.on_message = [signal](const sim::TraceEntry& e) {
+                if (e.received.size() == 1) StopSignal() = signal;
+            };
+        }
         if (setup == Device::kIgnoresWrites) {
             options.on_message = [this, kept = options.configuration](const sim::TraceEntry& e) {
                 if (e.received.size() == 14 && transmitter_ready.load())
@@ -104,29 +164,81 @@ class CommandLineTest : public ::testing::TestWithParam<CommandLineCase> {
         transmitter_ready = true;
         ASSERT_TRUE(transmitter->IsRunning());
         if (setup == Device::kSilent) transmitter->InjectFault(sim::Fault::kSilence);
-        if (setup == Device::kHeld) held = OpenSerialDevice(Utf16FromUtf8(transmitter->PortPath()));
+        const std::string path = transmitter->PortPath();
+        if (setup == Device::kHeld) held = OpenSerialDevice(Utf16FromUtf8(path));
+        if (setup == Device::kFlockHeld || setup == Device::kExclusiveHeld ||
+            setup == Device::kRecordLocked) {
+            other = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+            ASSERT_GE(other, 0);
+        }
+        if (setup == Device::kFlockHeld) {
+            ASSERT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);
+        }
+        if (setup == Device::kExclusiveHeld) {
+            ASSERT_EQ(::ioctl(other, TIOCEXCL), 0);
+        }
+        if (setup == Device::kRecordLocked) {
+            // An open file description's lock: another owner, though in this process.
+            struct flock lock {};
+            lock.l_type = F_WRLCK;
+            lock.l_whence = SEEK_SET;
+            ASSERT_EQ(::fcntl(other, F_OFD_SETLK, &lock), 0);
+        }
+        if (setup == Device::kLockFile || setup == Device::kStaleLockFile) {
+            pid_t owner = 1;
+            if (setup == Device::kStaleLockFile) {
+                owner = ::fork();
+                if (owner == 0) ::_exit(0);
+                ::waitpid(owner, nullptr, 0);
+            }
+            lock_file = "/run/lock/LCK.." + Replaced(path.substr(5), "/", "_");
+            std::ofstream(lock_file) << std::setw(10) << owner << '\n';
+        }
+        if (setup == Device::kLinkHere) {
+            std::filesystem::remove("simport");
+            std::filesystem::create_symlink(path, "simport");
+        }
         std::vector<std::u16string> listed;
         if (setup == Device::kTwoPorts) listed = {u"ttyS0", u"ttyUSB0"};
-        if (setup == Device::kTwoPorts || setup == Device::kNoPorts) {
+        if (setup == Device::kListedOnly) listed = {Utf16FromUtf8(path)};
+        if (setup == Device::kTwoPorts || setup == Device::kNoPorts ||
+            setup == Device::kListedOnly) {
             SetPortListSource([listed] { return std::optional(listed); });
         }
     }
-    void TearDown() override { SetPortListSource({}); }
+    void TearDown() override {
+        SetPortListSource({});
+        if (other >= 0) {
+            ::ioctl(other, TIOCNXCL);
+            ::close(other);
+        }
+        if (!lock_file.empty()) std::filesystem::remove(lock_file);
+        if (GetParam().device == Device::kLinkHere) std::filesystem::remove("simport");
+    }
 
     std::unique_ptr<sim::SimulatedTransmitter> transmitter;
     std::atomic<bool> transmitter_ready{false};
     SerialPort held;
+    int other = -1;
+    std::string lock_file;
 };
 
 TEST_P(CommandLineTest, PrintsExitsAndSends) {
     const CommandLineCase& row = GetParam();
     const std::string port = Utf8FromUtf16(PortNameFromDevicePath(transmitter->PortPath()));
-    std::vector<std::string> args = row.args;
-    if (row.device != Device::kTwoPorts && row.device != Device::kNoPorts) {
+    std::vector<std::string> args;
+    for (const std::string& arg : row.args) {
+        args.push_back(Replaced(arg, "{path}", transmitter->PortPath()));
+    }
+    if (row.device != Device::kTwoPorts && row.device != Device::kNoPorts &&
+        !Given(args, "--port")) {
         args.insert(args.end(), {"--port", transmitter->PortPath()});
     }
     std::istringstream in(row.in);
-    std::ostringstream out, err;
+    std::ostringstream printed, err;
+    FailingOutput failing(row.device == Device::kOutputFull ? ENOSPC : EPIPE);
+    const bool fails = row.device == Device::kOutputFull || row.device == Device::kOutputGone;
+    std::ostream out(fails ? static_cast<std::streambuf*>(&failing) : printed.rdbuf());
     CliStreams io{in, out, err,
                   [&row](const std::string& name) {
                       return name == "TRANSMITTER_ACCESS_CODE" ? row.access_code : std::nullopt;
@@ -135,7 +247,7 @@ TEST_P(CommandLineTest, PrintsExitsAndSends) {
 
     EXPECT_EQ(RunCommandLine(args, io), row.exit_code);
     const std::regex time_stamp(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d)");
-    EXPECT_EQ(std::regex_replace(out.str(), time_stamp, "{time}"),
+    EXPECT_EQ(std::regex_replace(printed.str(), time_stamp, "{time}"),
               Replaced(row.out, "{port}", port));
     if (row.err.empty()) {
         EXPECT_EQ(err.str(), "");
@@ -188,8 +300,42 @@ INSTANTIATE_TEST_SUITE_P(Rows, CommandLineTest, ::testing::ValuesIn(std::vector<
      "AA AA 43"},
     {"a silent transmitter exits 1", Device::kSilent, {"read"}, "", {}, 1, "",
      "transmitter-cli: read: the transmitter on {port} did not answer\n", "AA AA 43"},
-    {"a port another program holds exits 4", Device::kHeld, {"version"}, "", {}, 4, "",
-     "transmitter-cli: cannot open {port}: busy (held by another program)\n", ""},
+    {"a port another opening holds exits 4", Device::kHeld, {"version"}, "", {}, 4, "",
+     "transmitter-cli: cannot open {port}: busy (held by another program: lock file /run/lock/LCK..",
+     ""},
+    {"a port another program holds by flock alone exits 4", Device::kFlockHeld, {"version"}, "", {},
+     4, "", "transmitter-cli: cannot open {port}: busy (held by another program: a lock on the "
+     "device)\n", ""},
+    {"a terminal another program put in exclusive mode exits 4, even for the superuser",
+     Device::kExclusiveHeld, {"version"}, "", {}, 4, "",
+     "transmitter-cli: cannot open {port}: busy (held by another program: exclusive mode)\n", ""},
+    {"a port under a POSIX lock exits 4", Device::kRecordLocked, {"version"}, "", {}, 4, "",
+     "transmitter-cli: cannot open {port}: busy (held by another program: a lock)\n", ""},
+    {"a terminal program's lock file naming a live process exits 4", Device::kLockFile,
+     {"version"}, "", {}, 4, "", "busy (held by another program: lock file /run/lock/LCK..", ""},
+    {"a lock file whose process has ended is taken over", Device::kStaleLockFile, {"version"}, "",
+     {}, 0, "1.0.3\n", "", "AA AA 43"},
+    {"an empty --port is refused rather than taken for the default port", Device::kListedOnly,
+     {"--port", "", "version"}, "", {}, 2, "", "transmitter-cli: --port is empty (see --help)\n",
+     ""},
+    {"a blank --port likewise", Device::kListedOnly, {"--port=  ", "unlock"}, "", {}, 2, "",
+     "transmitter-cli: --port is empty (see --help)\n", ""},
+    {"a --port with a blank after the name is refused, not trimmed", Device::kPlain,
+     {"--port", "{path} ", "--json", "version"}, "", {}, 2, "", " has blanks around the name\n",
+     ""},
+    {"a --port with a slash is a path from the current folder", Device::kLinkHere,
+     {"--port", "./simport", "version"}, "", {}, 0, "1.0.3\n", "", "AA AA 43"},
+    {"Ctrl+C during read stops before the next exchange, exit 130", Device::kCtrlC, {"read"}, "",
+     {}, 130, "", "transmitter-cli: read: interrupted by Ctrl+C\n", "AA AA 43"},
+    {"a termination request ends a watch as a failure would, exit 143", Device::kTerminated,
+     Words("cold-junction --watch 1 --count 5"), "", {}, 143, "{time}  23.4\n",
+     "transmitter-cli: cold-junction: stopped by a termination request\n", "AA AA 45"},
+    {"Ctrl+C ends a watch as --count would", Device::kCtrlC,
+     Words("cold-junction --watch 1 --count 5"), "", {}, 0, "{time}  23.4\n", "", "AA AA 45"},
+    {"read --json to a full disk exits 1 and says why", Device::kOutputFull, {"read", "--json"}, "",
+     {}, 1, "", "transmitter-cli: cannot write the output: No space left on device\n", kRead},
+    {"a watch whose reader went away ends quietly after its first line", Device::kOutputGone,
+     Words("cold-junction --watch 1 --count 3"), "", {}, 141, "", "", "AA AA 45"},
     {"write sends the frame and says what it wrote", Device::kPlain,
      Words("write --sensor k --upper 500 --lower -100 --output 0-20 --fault low --compensation off"),
      "", {}, 0,
@@ -218,6 +364,15 @@ INSTANTIATE_TEST_SUITE_P(Rows, CommandLineTest, ::testing::ValuesIn(std::vector<
      R"({"port":"pts/9","firmware":"1.0.3","sensor":"K","upper":300,"lower":-50,"output":"4-20","fault":"high"})",
      {}, 0, "wrote sensor K  upper 400  lower -50  output 4-20  fault high  compensation on\n", "",
      "AA AA 44 03 01 C2 80 32 01 00 00 00 00 00 01 00"},
+    {"--upper 010 is ten degrees, as a person means it", Device::kPlain,
+     Words("write --sensor K --upper 010 --lower 0 " + kEntry), "", {}, 0,
+     "wrote sensor K  upper 10  lower 0  output 4-20  fault high  compensation on\n", "",
+     "AA AA 44 03 00 0A 00 00 01 00 00 00 00 00 01 00"},
+    {"--upper 0x10 is refused", Device::kPlain,
+     Words("write --sensor K --upper 0x10 --lower 0 " + kEntry), "", {}, 2, "",
+     "transmitter-cli: write: --upper: \"0x10\" is not a decimal whole number (see --help)\n", ""},
+    {"--count takes decimals only too", Device::kPlain, Words("cold-junction --watch 1 --count 0x2"),
+     "", {}, 2, "", "--count: \"0x2\" is not a decimal whole number", ""},
     {"write refuses an upper limit above the sensor's maximum", Device::kPlain,
      Words("write --sensor K --upper 1400 --lower 0 " + kEntry), "", {}, 2, "",
      "transmitter-cli: write: upper limit 1400 is above the K sensor's maximum of 1370\n", ""},
@@ -243,6 +398,28 @@ INSTANTIATE_TEST_SUITE_P(Rows, CommandLineTest, ::testing::ValuesIn(std::vector<
     {"write --from refuses a key that read --json never prints", Device::kPlain,
      Words("write --from -"), R"({"sensor":"K","colour":"red"})", {}, 2, "",
      "transmitter-cli: write: standard input: unknown key \"colour\"\n", ""},
+    {"write --from refuses a key given twice", Device::kPlain,
+     Words("write --from - --compensation on"),
+     R"({"sensor":"K","upper":300,"upper":1300,"lower":-50,"output":"4-20","fault":"high"})", {},
+     2, "", "transmitter-cli: write: standard input: key \"upper\" is given twice\n", ""},
+    {"write --from a folder is a usage error that says why", Device::kPlain,
+     Words("write --from /"), "", {}, 2, "",
+     "transmitter-cli: write: cannot read /: Is a directory\n", ""},
+    {"write --from /dev/zero is refused without reading it whole", Device::kPlain,
+     Words("write --from /dev/zero"), "", {}, 2, "",
+     "transmitter-cli: write: /dev/zero is larger than 64 KiB: not a profile\n", ""},
+    {"write --from takes a profile saved as UTF-16 little-endian", Device::kPlain,
+     Words("write --from - --compensation on"),
+     Utf16WithMark(R"({"sensor":"K","upper":300,"lower":-50,"output":"4-20","fault":"high"})",
+                   true), {}, 0,
+     "wrote sensor K  upper 300  lower -50  output 4-20  fault high  compensation on\n", "",
+     "AA AA 44 03 01 5E 80 32 01 00 00 00 00 00 01 00"},
+    {"write --from takes a profile saved as UTF-16 big-endian", Device::kPlain,
+     Words("write --from - --compensation on"),
+     Utf16WithMark(R"({"sensor":"K","upper":400,"lower":-50,"output":"4-20","fault":"high"})",
+                   false), {}, 0,
+     "wrote sensor K  upper 400  lower -50  output 4-20  fault high  compensation on\n", "",
+     "AA AA 44 03 01 C2 80 32 01 00 00 00 00 00 01 00"},
     {"cold-junction prints degrees with one decimal", Device::kPlain, {"cold-junction"}, "", {}, 0,
      "23.4\n", "", "AA AA 45"},
     {"cold-junction in JSON", Device::kColdMinus, {"cold-junction", "--json"}, "", {}, 0,
@@ -300,5 +477,98 @@ TEST(CommandLineRoundTrip, ReadJsonFeedsWriteFrom) {
     EXPECT_EQ(Hex(device.ReceivedValues()),
               kRead + " AA AA 44 03 01 5E 80 32 01 00 00 00 00 00 01 00 " + kRead);
 }
+
+
+// ---------------------------------------------------------------------------------------------
+// The program itself on a terminal, ended by a signal: at the access-code prompt it puts the
+// echo back; with a port open it closes it the normal way and exits with the signal's code.
+
+enum class When { kAtPrompt, kAtFirstByte };
+
+struct SignalCase {
+    const char* name;
+    std::vector<std::string> args;  // --port and the device's path follow them
+    When when;
+    int signal;
+    int exit_code;   // -1: ended by the signal itself
+};
+void PrintTo(const SignalCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class SignalTest : public ::testing::TestWithParam<SignalCase> {};
+
+TEST_P(SignalTest, LeavesTheTerminalAndThePortAsTheyWere) {
+    const SignalCase& row = GetParam();
+    std::atomic<bool> heard{false};
+    sim::Options options;
+    options.on_message = [&heard](const sim::TraceEntry&) { heard = true; };
+    sim::SimulatedTransmitter device(options);
+    ASSERT_TRUE(device.IsRunning());
+
+    std::vector<std::string> words{TRANSMITTER_CLI};
+    words.insert(words.end(), row.args.begin(), row.args.end());
+    words.insert(words.end(), {"--port", device.PortPath()});
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    int terminal = -1;
+    const pid_t child = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::unsetenv("TRANSMITTER_ACCESS_CODE");
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+
+    std::string shown;
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    const auto ready = [&] {
+        return row.when == When::kAtPrompt ? shown.find("Access code: ") != std::string::npos
+                                           : heard.load();
+    };
+    while (!ready() && std::chrono::steady_clock::now() < deadline) {
+        pollfd wait{terminal, POLLIN, 0};
+        char bytes[256];
+        if (::poll(&wait, 1, 10) > 0) {
+            const ssize_t n = ::read(terminal, bytes, sizeof bytes);
+            if (n > 0) shown.append(bytes, static_cast<std::size_t>(n));
+        }
+    }
+    ASSERT_TRUE(ready()) << shown;
+    // Into the prompt's read, or the wait after the preamble.
+    std::this_thread::sleep_for(100ms);
+    ::kill(child, row.signal);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+
+    if (row.exit_code < 0) {
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == row.signal) << status;
+    } else {
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == row.exit_code) << status;
+    }
+    termios settings{};
+    ASSERT_EQ(::tcgetattr(terminal, &settings), 0);
+    EXPECT_NE(settings.c_lflag & ECHO, 0u);
+    ::close(terminal);
+    // The device keeps its end open, so exclusive mode left on would refuse the next opening.
+    const int port = ::open(device.PortPath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    int exclusive = -1;
+    EXPECT_EQ(::ioctl(port, TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+    ::close(port);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Rows, SignalTest, ::testing::ValuesIn(std::vector<SignalCase>{
+    {"Ctrl+C at the access-code prompt", {"adjust", "25"}, When::kAtPrompt, SIGINT, -1},
+    {"Ctrl+\\ at the access-code prompt", {"adjust", "25"}, When::kAtPrompt, SIGQUIT, -1},
+    {"a hang-up at the access-code prompt", {"adjust", "25"}, When::kAtPrompt, SIGHUP, -1},
+    {"Ctrl+C with the port open exits 130", {"read"}, When::kAtFirstByte, SIGINT, 130},
+    {"a termination request with the port open exits 143", {"read"}, When::kAtFirstByte, SIGTERM,
+     143},
+    {"a hang-up with the port open exits 129", {"version"}, When::kAtFirstByte, SIGHUP, 129},
+}));
+// clang-format on
 
 }  // namespace
