@@ -6,8 +6,8 @@
 # fresh transmitters: on Linux on their pseudo-terminals, then under Wine with the terminals
 # mapped to COM7 and COM12 in a fresh Wine prefix. Both runs must pass, and each transmitter
 # must have received the same messages and sent the same replies in both. Then reads a fresh
-# transmitter's configuration with transmitter-cli.exe on COM7. Finally runs the other Windows
-# test programs under Wine.
+# transmitter's configuration with transmitter-cli.exe on COM7, and has it name a Cyrillic file
+# into a file and on a console. Finally runs the other Windows test programs under Wine.
 #
 # Environment: NATIVE_BUILD, WINDOWS_BUILD (build folders), JOBS (build jobs, default 2),
 # KEEP_WINE_WORK=1 (keep the prefix and the logs).
@@ -95,6 +95,30 @@ wire=$(messages_of wine-cli | sed -E 's/^in: ([0-9A-F ]+) +out:.*/\1/' | sed 's/
 [ "$wire" = "AA AA|43|AA AA|42" ] ||
     { echo "the transmitter received $wire, not AA AA|43|AA AA|42" >&2; exit 1; }
 echo "exit 0, the configuration as the transmitter holds it, received as $wire"
+
+step "transmitter-cli.exe's Cyrillic: UTF-8 into a file, intact on a console it leaves in its code page"
+missing='Привет.json'
+wanted="transmitter-cli: write: cannot read $missing"
+(cd "$work" && wine "$windows_build/cli/transmitter-cli.exe" --port COM9 write --from "$missing" \
+    2>"$work/cyrillic.err") || true
+grep -qF "$wanted" "$work/cyrillic.err" ||
+    { echo "into a file, not the UTF-8 of: $wanted" >&2; od -c "$work/cyrillic.err" >&2; exit 1; }
+# On a pseudo-terminal Wine gives the program a console, which it draws with escape sequences
+# in the terminal's UTF-8; a program that wrote its UTF-8 bytes in the code page 437 the console
+# starts in would show each byte as a character of its own.
+shown=$(cd "$work" && LC_ALL=C.UTF-8 timeout 120 script -qec \
+    "wine '$windows_build/cli/transmitter-cli.exe' --port COM9 write --from $missing" /dev/null \
+    </dev/null | sed 's/\x1b\[[?0-9;]*[A-Za-z]//g' | tr -d '\r' || true)
+grep -qF "$missing" <<<"$shown" ||
+    { echo "on a console, not $missing:" >&2; od -c <<<"$shown" >&2; exit 1; }
+# The code page is the console's, and would stay changed for the programs after this one.
+imports=$(x86_64-w64-mingw32-objdump -p "$windows_build/cli/transmitter-cli.exe")
+if grep -qE '\bSetConsole(Output)?CP\b' <<<"$imports"; then
+    echo "transmitter-cli.exe changes the console's code page" >&2
+    exit 1
+fi
+stop_wine
+echo "$shown"
 
 step "The Windows programs import only system DLLs: the window a GUI program, the command line a console one"
 "$root/scripts/check-windows-exe.sh" "$windows_build/app/win32/transmitter-configurator.exe"
