@@ -7,13 +7,16 @@ packages=(
     build-essential cmake pkg-config
     googletest
     libcli11-dev nlohmann-json3-dev
+    libsqlite3-dev sqlite3
     qt6-base-dev
     fonts-crosextra-carlito fonts-liberation2
     xauth xvfb
 )
-# p7zip-full opens the installer, for make release to check the programs it holds.
+# p7zip-full opens the installer, for make release to check the programs it holds. SQLite is
+# built for Windows from Debian's source package (scripts/sqlite-source.sh): dpkg-dev unpacks it
+# and tcl puts its amalgamation together.
 if [ "${1:-}" = "--windows" ]; then
-    packages+=(g++-mingw-w64-x86-64-posix wine64 wine nsis p7zip-full)
+    packages+=(g++-mingw-w64-x86-64-posix wine64 wine nsis p7zip-full dpkg-dev tcl)
 fi
 # The Debian package: dpkg-shlibdeps and file for its dependencies, lintian to check it, man-db
 # to find its manual page once installed.

@@ -57,8 +57,11 @@ cmake -S "$src" -B "$work/deb" "${release_options[@]}"
 cmake --build "$work/deb" -j "$jobs" --target package
 
 step "The Windows programs and their installer"
+# SQLite, which they hold, is made from Debian's sqlite3 source into build-sqlite/, outside the
+# export, and kept there across releases; the folder it lies in does not reach the programs.
+sqlite=$(./scripts/sqlite-source.sh build-sqlite)
 cmake -S "$src" -B "$work/windows" -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-w64.cmake" \
-    "${release_options[@]}"
+    "${release_options[@]}" -DCONFIGURATOR_SQLITE_AMALGAMATION="$sqlite"
 windows_programs=(transmitter-configurator transmitter-cli)
 cmake --build "$work/windows" -j "$jobs" --target "${windows_programs[@]}"
 cmake --build "$work/windows" --target windows-installer

@@ -35,8 +35,10 @@ cmake -S "$root" -B "$native_build" -DCONFIGURATOR_WITH_QT=OFF -DCONFIGURATOR_WE
 cmake --build "$native_build" -j "$jobs" --target transmitter-sim wine_link_test
 
 step "Windows build with mingw-w64"
+sqlite=$("$root/scripts/sqlite-source.sh" "$root/build-sqlite")
 cmake -S "$root" -B "$windows_build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
-    -DCONFIGURATOR_WITH_QT=OFF -DCONFIGURATOR_WERROR=ON >/dev/null
+    -DCONFIGURATOR_WITH_QT=OFF -DCONFIGURATOR_WERROR=ON -DCONFIGURATOR_SQLITE_AMALGAMATION="$sqlite" \
+    >/dev/null
 cmake --build "$windows_build" -j "$jobs"
 
 step "Linux run on the pseudo-terminals"
