@@ -36,18 +36,12 @@ std::string LocalTimeStamp() {
     return text;
 }
 
+}  // namespace
+
 std::optional<std::string> AccessCode(CliStreams& io) {
-    std::optional<std::string> code;
-    if (io.environment) {
-        code = io.environment(kAccessCodeVariable);
-    } else if (const char* value = std::getenv(kAccessCodeVariable)) {
-        code = value;
-    }
-    if (code) return code;
+    if (auto code = EnvironmentValue(io, kAccessCodeVariable)) return code;
     return io.ask_access_code ? io.ask_access_code(io.in, io.err) : PromptAccessCode(io.in, io.err);
 }
-
-}  // namespace
 
 int RunColdJunction(const Session& session, const Request& request) {
     const bool watching = request.watch_seconds > 0;

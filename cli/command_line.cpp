@@ -10,11 +10,11 @@
 #include <string_view>
 #include <vector>
 
-#include "cli/sensor_names.h"
 #include "cli/session.h"
 #include "cli/stop_signal.h"
 #include "cli/subcommands.h"
 #include "cli/transmitter_cli_version.h"
+#include "device/sensor_names.h"
 #include "serial/device_path.h"
 #include "serial/port_discovery.h"
 
@@ -46,38 +46,18 @@ std::string DecimalOnly(std::string& text) {
     return {};
 }
 
-// The port as the user named it, checked; none, with the usage error reported, when it is no
-// name at all. An empty --port (a script's unset variable) must never fall back to the default
-// port and configure whatever is there.
-std::optional<std::u16string> NamedPort(CliStreams& io, const std::string& name) {
-    constexpr std::string_view kBlanks = " \t\r\n\v\f";
-    if (name.find_first_not_of(kBlanks) == std::string::npos) {
-        FailGenerally(io, kExitUsage, "--port is empty (see --help)");
-        return std::nullopt;
-    }
-    if (kBlanks.find(name.front()) != std::string_view::npos ||
-        kBlanks.find(name.back()) != std::string_view::npos) {
-        FailGenerally(io, kExitUsage, "--port \"" + name + "\" has blanks around the name");
-        return std::nullopt;
-    }
-#ifndef _WIN32
-    // A name with a slash is a path from here, as every other program reads one; only a bare
-    // name is looked up under /dev.
-    if (name.find('/') != std::string::npos && name.front() != '/') {
-        std::error_code error;
-        const std::filesystem::path here = std::filesystem::current_path(error);
-        if (!error) return Utf16FromUtf8((here / name).lexically_normal().string());
-    }
-#endif
-    return Utf16FromUtf8(name);
-}
-
 int Dispatch(CliStreams& io, const Request& request, const CLI::App& command,
              Clock::time_point start) {
     const std::string name = command.get_name();
     if (name == "ports") return RunPorts(io, request.json);
 
     Session session{io, name, request.json, {}, {}};
+    if (name == "station" || name == "journal") {
+        if (request.trace) session.link.trace = TraceTo(io.err, start);
+        session.link.stop = &StopSignal();
+        return name == "station" ? RunStation(session, request, command)
+                                 : RunJournal(session, request);
+    }
     if (request.port_given) {
         const std::optional<std::u16string> port = NamedPort(io, request.port);
         if (!port) return kExitUsage;
@@ -129,25 +109,72 @@ int Run(const std::vector<std::string>& args, CliStreams& io, Clock::time_point 
     app.add_subcommand("read", "Read the transmitter's configuration");
     CLI::App* write = app.add_subcommand(
         "write", "Write a configuration; every field is needed, from the options or --from");
-    write->add_option("--sensor", request.sensor, "The sensor: " + SensorNameList())
+    CLI::App* station = app.add_subcommand(
+        "station",
+        "Commission every unit that appears in the fixtures on --ports, each slot on its own, "
+        "and keep each in the journal; Ctrl+C ends it");
+    // The entry the station gives every unit is written as `write` writes one.
+    for (CLI::App* entry : {write, station}) {
+        entry->add_option("--sensor", request.sensor, "The sensor: " + SensorNameList())
+            ->type_name("NAME");
+        entry->add_option("--upper", request.upper, "The upper limit in degrees")
+            ->type_name("N")
+            ->transform(decimal);
+        entry->add_option("--lower", request.lower, "The lower limit in degrees, -50 for minus 50")
+            ->type_name("N")
+            ->transform(decimal);
+        entry->add_option("--output", request.output, "The output current in mA")
+            ->type_name("4-20|0-20");
+        entry->add_option("--fault", request.fault, "The output's level on a sensor fault")
+            ->type_name("high|low");
+        entry->add_option("--compensation", request.compensation, "Cold-junction compensation")
+            ->type_name("on|off");
+        entry
+            ->add_option("--from", request.from,
+                         "The configuration as `read --json` prints it; - reads standard input. "
+                         "Options given override its fields")
+            ->type_name("FILE");
+    }
+    station
+        ->add_option("--ports", request.slots,
+                     "The slots, one port each (A,B,...): the only ports written to; on Linux "
+                     "/dev/serial/by-path/... names keep a slot across a re-plug")
+        ->type_name("PORTS")
+        ->delimiter(',')
+        ->required();
+    station
+        ->add_option("--adjust-to", request.adjust_to,
+                     "Adjust every unit's cold junction to DEGREES, as `adjust` does")
+        ->type_name("DEGREES");
+    station
+        ->add_option("--batch", request.batch,
+                     "The batch (default: the date and the profile's hash)")
         ->type_name("NAME");
-    write->add_option("--upper", request.upper, "The upper limit in degrees")
+    station
+        ->add_option("--operator", request.operator_name,
+                     "Who commissions (default: the login name)")
+        ->type_name("NAME");
+    station->add_option("--count", request.units, "Stop once N units have ended")
         ->type_name("N")
-        ->transform(decimal);
-    write->add_option("--lower", request.lower, "The lower limit in degrees, -50 for minus 50")
-        ->type_name("N")
-        ->transform(decimal);
-    write->add_option("--output", request.output, "The output current in mA")
-        ->type_name("4-20|0-20");
-    write->add_option("--fault", request.fault, "The output's level on a sensor fault")
-        ->type_name("high|low");
-    write->add_option("--compensation", request.compensation, "Cold-junction compensation")
-        ->type_name("on|off");
-    write
-        ->add_option("--from", request.from,
-                     "The configuration as `read --json` prints it; - reads standard input. "
-                     "Options given override its fields")
-        ->type_name("FILE");
+        ->transform(decimal)
+        ->check(CLI::Range(1, std::numeric_limits<int>::max()).description(""));
+    CLI::App* journal = app.add_subcommand(
+        "journal", "List the commissioned units, newest last, as a table, --json or --csv");
+    for (CLI::App* keeper : {station, journal}) {
+        keeper
+            ->add_option("--journal", request.journal,
+                         "The journal file (default: journal.sqlite3 in the user's data folder)")
+            ->type_name("FILE");
+    }
+    journal->add_option("--batch", request.batch, "Only this batch")->type_name("NAME");
+    journal->add_option("--since", request.since, "Only units started since DATE (2026-12-07)")
+        ->type_name("DATE");
+    journal->add_option("--verdict", request.verdict, "Only units with this verdict")
+        ->type_name("pass|fail|interrupted")
+        ->check(CLI::IsMember({"pass", "fail", "interrupted"}));
+    journal->add_flag("--csv", request.csv, "RFC 4180 CSV with a header row, for a spreadsheet");
+    journal->add_flag("--summary", request.summary,
+                      "The units, passed, failed and interrupted per batch");
     write->add_flag("--verify", request.verify, "Read the configuration back and compare");
     // Without a description, so that the help shows the option's value as SECONDS, not as
     // its range.

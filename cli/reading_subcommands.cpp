@@ -5,19 +5,9 @@
 #include <vector>
 
 #include "cli/subcommands.h"
-#include "cli/write_entry.h"
+#include "device/write_entry.h"
 #include "serial/device_path.h"
 #include "serial/port_discovery.h"
-
-namespace {
-
-Json JsonByte(const SettingWords& words, const std::optional<std::uint8_t>& byte) {
-    if (!byte) return nullptr;
-    if (const auto word = WordOfByte(words, *byte)) return *word;
-    return nullptr;
-}
-
-}  // namespace
 
 int RunPorts(CliStreams& io, bool json) {
     const std::vector<std::u16string> ports =
@@ -54,15 +44,7 @@ int RunRead(const Session& session) {
     const auto& [firmware, configuration] = std::get<ReadBack>(read);
     const std::string sensor = SensorText(configuration.sensor_code);
     if (session.json) {
-        Json object{{"port", session.port_name},
-                    {"firmware", FirmwareText(firmware)},
-                    {"sensor", sensor},
-                    {"upper", configuration.upper},
-                    {"lower", SignedLower(configuration)}};
-        // An 11-byte reply holds neither.
-        if (configuration.output) object["output"] = JsonByte(kOutputWords, configuration.output);
-        if (configuration.fault) object["fault"] = JsonByte(kFaultWords, configuration.fault);
-        session.PrintJson(object);
+        session.Print(ConfigurationJson(session.port_name, firmware, configuration));
         return kExitOk;
     }
     std::string line = "firmware " + FirmwareText(firmware) + "  sensor " + sensor + "  upper " +

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
 #include <iomanip>
 #include <sstream>
 #include <system_error>
@@ -44,6 +46,12 @@ std::string OpenFailureText(const OpenFailure& failure) {
 
 }  // namespace
 
+std::optional<std::string> EnvironmentValue(CliStreams& io, const std::string& name) {
+    if (io.environment) return io.environment(name);
+    if (const char* value = std::getenv(name.c_str())) return std::string(value);
+    return std::nullopt;
+}
+
 int FailGenerally(CliStreams& io, int code, std::string_view message) {
     io.err << kProgram << ": " << message << '\n' << std::flush;
     return code;
@@ -71,6 +79,32 @@ bool Session::Print(const std::string& text) const {
 }
 
 // ---- Names and texts -----------------------------------------------------------------------
+
+// The port as the user named it, checked; none, with the usage error reported, when it is no
+// name at all. An empty --port (a script's unset variable) must never fall back to the default
+// port and configure whatever is there.
+std::optional<std::u16string> NamedPort(CliStreams& io, const std::string& name) {
+    constexpr std::string_view kBlanks = " \t\r\n\v\f";
+    if (name.find_first_not_of(kBlanks) == std::string::npos) {
+        FailGenerally(io, kExitUsage, "--port is empty (see --help)");
+        return std::nullopt;
+    }
+    if (kBlanks.find(name.front()) != std::string_view::npos ||
+        kBlanks.find(name.back()) != std::string_view::npos) {
+        FailGenerally(io, kExitUsage, "--port \"" + name + "\" has blanks around the name");
+        return std::nullopt;
+    }
+#ifndef _WIN32
+    // A name with a slash is a path from here, as every other program reads one; only a bare
+    // name is looked up under /dev.
+    if (name.find('/') != std::string::npos && name.front() != '/') {
+        std::error_code error;
+        const std::filesystem::path here = std::filesystem::current_path(error);
+        if (!error) return Utf16FromUtf8((here / name).lexically_normal().string());
+    }
+#endif
+    return Utf16FromUtf8(name);
+}
 
 std::string ShownPortName(std::u16string_view port) {
 #ifdef _WIN32

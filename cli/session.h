@@ -2,13 +2,14 @@
 
 #include <chrono>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
 #include <variant>
 
 #include "cli/command_line.h"
-#include "cli/exchange.h"
+#include "device/exchange.h"
 
 // Key order as written, so that every line reads the same way round.
 using Json = nlohmann::ordered_json;
@@ -54,6 +55,12 @@ bool OutputWentOut(CliStreams& io);
 int JudgeOutput(CliStreams& io, int code);
 
 std::string ShownPortName(std::u16string_view port);
+// The port as the user named it, checked; none, with the usage error reported, when it is no
+// name at all (empty, blank, or with blanks around it). A name with a slash is a path from the
+// current folder; a bare name is looked up under /dev.
+std::optional<std::u16string> NamedPort(CliStreams& io, const std::string& name);
+// The environment variable, through the test's seam when there is one.
+std::optional<std::string> EnvironmentValue(CliStreams& io, const std::string& name);
 FrameTrace TraceTo(std::ostream& err, Clock::time_point start);
 
 // The exchange's error on standard error, and the exit code it ends the run with; for a stop,

@@ -1,10 +1,13 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/command_line.h"
 #include "cli/session.h"
+#include "device/write_entry.h"
 
 namespace CLI {
 class App;
@@ -33,7 +36,32 @@ struct Request {
 
     // adjust
     std::string temperature;
+
+    // station
+    std::vector<std::string> slots;
+    std::string adjust_to;
+    std::string batch;
+    std::string operator_name;
+    std::string journal;
+    int units = 0;
+
+    // journal
+    std::string since;
+    std::string verdict;
+    bool csv = false;
+    bool summary = false;
 };
+
+// The entry that the options and --from give `write` and `station`, checked against the
+// sensor's limits; the exit code instead when it is refused (said on standard error).
+std::optional<int> CheckedEntryOf(const Session& session, const Request& request,
+                                  const CLI::App& command, CheckedEntry& checked);
+// The entry as `write --json` shows it and the journal keeps it: sensor, upper, lower, output,
+// fault, compensation.
+Json EntryJson(const CheckedEntry& checked);
+// The access code from TRANSMITTER_ACCESS_CODE, else asked for on the terminal; none when
+// neither is there.
+std::optional<std::string> AccessCode(CliStreams& io);
 
 // Each gives its exit code.
 int RunPorts(CliStreams& io, bool json);
@@ -44,3 +72,5 @@ int RunUnlock(const Session& session);
 int RunWrite(const Session& session, const Request& request, const CLI::App& command);
 int RunColdJunction(const Session& session, const Request& request);
 int RunAdjust(const Session& session, const Request& request);
+int RunStation(const Session& session, const Request& request, const CLI::App& command);
+int RunJournal(const Session& session, const Request& request);

@@ -9,7 +9,7 @@
 #include <variant>
 
 #include "cli/subcommands.h"
-#include "cli/write_entry.h"
+#include "device/write_entry.h"
 
 namespace {
 
@@ -61,7 +61,8 @@ std::optional<std::string> ReadFrom(const std::string& name, std::string& text) 
 
 }  // namespace
 
-int RunWrite(const Session& session, const Request& request, const CLI::App& command) {
+std::optional<int> CheckedEntryOf(const Session& session, const Request& request,
+                                  const CLI::App& command, CheckedEntry& checked) {
     WriteEntry entry;
     if (!request.from.empty()) {
         const std::string source = request.from == "-" ? "standard input" : request.from;
@@ -81,9 +82,22 @@ int RunWrite(const Session& session, const Request& request, const CLI::App& com
     if (given("--output")) entry.output = request.output;
     if (given("--fault")) entry.fault = request.fault;
     if (given("--compensation")) entry.compensation = request.compensation;
-
-    CheckedEntry checked;
     if (auto refusal = EntryRefusal(entry, checked)) return session.Fail(kExitUsage, *refusal);
+    return std::nullopt;
+}
+
+Json EntryJson(const CheckedEntry& checked) {
+    return Json{{"sensor", SensorText(checked.sensor_code)},
+                {"upper", checked.upper},
+                {"lower", checked.lower},
+                {"output", ShownByte(kOutputWords, checked.output)},
+                {"fault", ShownByte(kFaultWords, checked.fault)},
+                {"compensation", ShownByte(kCompensationWords, checked.compensation)}};
+}
+
+int RunWrite(const Session& session, const Request& request, const CLI::App& command) {
+    CheckedEntry checked;
+    if (auto code = CheckedEntryOf(session, request, command, checked)) return *code;
 
     const ConfigFrameSlots frame = BuildConfigurationFrame(
         checked.sensor_code, checked.upper, checked.lower < 0 ? -checked.lower : checked.lower,
@@ -91,17 +105,14 @@ int RunWrite(const Session& session, const Request& request, const CLI::App& com
     const Result<std::monostate> written = WriteConfiguration(session.link, frame);
     if (const ExchangeError* error = ErrorOf(written)) return Report(session, *error);
 
-    const std::string sensor = SensorText(checked.sensor_code);
-    const std::string output = ShownByte(kOutputWords, checked.output);
-    const std::string fault = ShownByte(kFaultWords, checked.fault);
-    const std::string compensation = ShownByte(kCompensationWords, checked.compensation);
-    Json object{{"port", session.port_name},   {"sensor", sensor}, {"upper", checked.upper},
-                {"lower", checked.lower},      {"output", output}, {"fault", fault},
-                {"compensation", compensation}};
+    Json object{{"port", session.port_name}};
+    object.update(EntryJson(checked));
     if (!session.json) {
-        session.Print("wrote sensor " + sensor + "  upper " + std::to_string(checked.upper) +
-                      "  lower " + std::to_string(checked.lower) + "  output " + output +
-                      "  fault " + fault + "  compensation " + compensation);
+        session.Print("wrote sensor " + object["sensor"].get<std::string>() + "  upper " +
+                      std::to_string(checked.upper) + "  lower " + std::to_string(checked.lower) +
+                      "  output " + object["output"].get<std::string>() + "  fault " +
+                      object["fault"].get<std::string>() + "  compensation " +
+                      object["compensation"].get<std::string>());
     }
     if (!request.verify) {
         if (session.json) session.PrintJson(object);

@@ -1,4 +1,4 @@
-#include "cli/exchange.h"
+#include "device/exchange.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "cli/sensor_names.h"
+#include "device/sensor_names.h"
 
 #include <algorithm>
 #include <array>

@@ -1,12 +1,12 @@
-#include "cli/write_entry.h"
+#include "device/write_entry.h"
 
 #include <cstddef>
 #include <limits>
 #include <nlohmann/json.hpp>
 #include <set>
 
-#include "cli/sensor_names.h"
 #include "device/protocol.h"
+#include "device/sensor_names.h"
 #include "serial/device_path.h"
 
 namespace {
@@ -93,6 +93,23 @@ std::string SensorText(std::uint8_t code) {
 std::int32_t SignedLower(const DeviceConfiguration& configuration) {
     return configuration.lower_negative ? -configuration.lower_magnitude
                                         : configuration.lower_magnitude;
+}
+
+std::string ConfigurationJson(const std::string& port, const FirmwareVersion& firmware,
+                              const DeviceConfiguration& configuration) {
+    const auto word = [](const SettingWords& words, std::uint8_t byte) -> nlohmann::ordered_json {
+        if (const auto text = WordOfByte(words, byte)) return *text;
+        return nullptr;
+    };
+    nlohmann::ordered_json object{{"port", port},
+                                  {"firmware", FirmwareText(firmware)},
+                                  {"sensor", SensorText(configuration.sensor_code)},
+                                  {"upper", configuration.upper},
+                                  {"lower", SignedLower(configuration)}};
+    // An 11-byte reply holds neither.
+    if (configuration.output) object["output"] = word(kOutputWords, *configuration.output);
+    if (configuration.fault) object["fault"] = word(kFaultWords, *configuration.fault);
+    return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
 std::optional<std::string> TakeWriteEntry(std::string_view bytes, const std::string& source,

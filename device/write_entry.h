@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "cli/exchange.h"
+#include "device/exchange.h"
 
 // The words of a configuration's setting bytes, by the byte's value.
 using SettingWords = std::array<std::string_view, 2>;
@@ -22,6 +22,11 @@ std::string ShownByte(const SettingWords& words, std::uint8_t byte);
 std::string SensorText(std::uint8_t code);
 // The lower limit with its sign.
 std::int32_t SignedLower(const DeviceConfiguration& configuration);
+
+// The configuration as `read --json` prints it, one line: port, firmware, sensor, upper, lower,
+// and output and fault where the reply holds them (null for a byte without a word).
+std::string ConfigurationJson(const std::string& port, const FirmwareVersion& firmware,
+                              const DeviceConfiguration& configuration);
 
 // The configuration `write` is asked for, each field from an option or from the file.
 struct WriteEntry {

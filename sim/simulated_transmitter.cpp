@@ -67,6 +67,7 @@ struct SimulatedTransmitter::Impl {
     DeviceState state;
     std::optional<Clock::time_point> unlocked_until;
     Fault pending_fault = Fault::kNone;
+    bool present = true;
     std::vector<ReceivedByte> received;
     std::vector<TraceEntry> trace;
 
@@ -133,6 +134,11 @@ void SimulatedTransmitter::Impl::ReadLine(std::vector<TraceEntry>& handled) {
     const auto when = Clock::now();
     if (count <= 0) return;
     const std::lock_guard lock(mutex);
+    if (!present) {
+        message.clear();
+        outgoing.clear();
+        return;
+    }
     for (ssize_t i = 0; i < count && !vanished.load(); ++i) Receive(bytes[i], when, handled);
 }
 
@@ -303,6 +309,17 @@ std::array<std::uint8_t, 14> SimulatedTransmitter::Configuration() const {
 void SimulatedTransmitter::Lock() {
     const std::lock_guard lock(impl_->mutex);
     impl_->unlocked_until.reset();
+}
+
+void SimulatedTransmitter::TakeOut() {
+    const std::lock_guard lock(impl_->mutex);
+    impl_->present = false;
+    impl_->unlocked_until.reset();
+}
+
+void SimulatedTransmitter::PutIn() {
+    const std::lock_guard lock(impl_->mutex);
+    impl_->present = true;
 }
 
 void SimulatedTransmitter::InjectFault(Fault fault) {

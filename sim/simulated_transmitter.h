@@ -81,6 +81,11 @@ public:
     std::array<std::uint8_t, 14> Configuration() const;
     // Forgets the unlock preamble: the next command needs a new one.
     void Lock();
+    // The unit leaves its fixture: the port stays, but nothing on the line hears or answers
+    // (nor is anything recorded) until a unit is put in again, locked, with the state the
+    // setters gave it meanwhile, so that it can come back as another unit.
+    void TakeOut();
+    void PutIn();
 
     // The next reply misbehaves as `fault` (kVanish acts at once when the next command arrives).
     void InjectFault(Fault fault);

@@ -1,7 +1,7 @@
 // The command line's exchanges against the simulated transmitter. A row whose operation the window
 // has too holds the wire the window's tests pin for it (tests/wine/window_cases.cpp).
 
-#include "cli/exchange.h"
+#include "device/exchange.h"
 
 #include <gtest/gtest.h>
 

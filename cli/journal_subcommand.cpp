@@ -1,0 +1,82 @@
+#include <algorithm>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/station_display.h"
+#include "cli/subcommands.h"
+
+namespace {
+
+// The columns a person reads at a glance; --json and --csv give them all.
+std::string TableLine(const std::vector<std::string>& fields,
+                      const std::vector<std::size_t>& widths) {
+    std::string line;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        line += fields[i];
+        if (i + 1 < fields.size()) line += std::string(widths[i] - fields[i].size() + 2, ' ');
+    }
+    return line.erase(line.find_last_not_of(' ') + 1);
+}
+
+void PrintTable(const Session& session, const std::vector<std::vector<std::string>>& rows) {
+    if (rows.empty()) return;
+    std::vector<std::size_t> widths(rows.front().size(), 0);
+    for (const auto& row : rows) {
+        for (std::size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], row[i].size());
+    }
+    for (const auto& row : rows) session.Print(TableLine(row, widths));
+}
+
+}  // namespace
+
+int RunJournal(const Session& session, const Request& request) {
+    const std::string path =
+        request.journal.empty() ? journal::DefaultJournalPath() : request.journal;
+    std::string error;
+    const std::unique_ptr<journal::Journal> journal = journal::Journal::Open(path, error);
+    if (!journal) return session.Fail(kExitUsage, "cannot use the journal " + path + ": " + error);
+    const journal::Filter filter{request.batch, request.since, request.verdict};
+
+    if (request.summary) {
+        const std::vector<journal::BatchSummary> batches = journal->Summary(filter, error);
+        if (!error.empty()) return session.Fail(kExitDevice, error);
+        std::vector<std::vector<std::string>> table{
+            {"BATCH", "UNITS", "PASSED", "FAILED", "INTERRUPTED", "FIRST", "LAST"}};
+        for (const journal::BatchSummary& batch : batches) {
+            if (session.json) {
+                session.PrintJson(Json{{"batch", batch.batch},
+                                       {"units", batch.units},
+                                       {"passed", batch.passed},
+                                       {"failed", batch.failed},
+                                       {"interrupted", batch.interrupted},
+                                       {"first_started_at", batch.first_started_at},
+                                       {"last_finished_at", batch.last_finished_at}});
+            }
+            table.push_back({batch.batch, std::to_string(batch.units), std::to_string(batch.passed),
+                             std::to_string(batch.failed), std::to_string(batch.interrupted),
+                             batch.first_started_at, batch.last_finished_at});
+        }
+        if (!session.json) PrintTable(session, table);
+        return kExitOk;
+    }
+
+    const std::vector<journal::UnitRow> rows = journal->Rows(filter, error);
+    if (!error.empty()) return session.Fail(kExitDevice, error);
+    if (request.csv) {
+        session.io.out << journal::RowsAsCsv(rows);
+        return kExitOk;
+    }
+    if (session.json) {
+        for (const journal::UnitRow& row : rows) session.PrintJson(UnitJson(row));
+        return kExitOk;
+    }
+    std::vector<std::vector<std::string>> table{
+        {"UNIT", "STARTED", "BATCH", "SLOT", "FIRMWARE", "VERDICT", "ERROR"}};
+    for (const journal::UnitRow& row : rows) {
+        table.push_back({row.unit, row.started_at, row.batch, row.slot, row.firmware,
+                         journal::ShownVerdict(row), row.error});
+    }
+    PrintTable(session, table);
+    return kExitOk;
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "cli/session.h"
+#include "station/station.h"
+
+// What the operator sees of the station. On a terminal: a header line (batch, passed, failed,
+// units per hour) and one line per slot, kept in place and redrawn as events come, in colour
+// where the terminal has it and NO_COLOR is not set, with a bell on a failure. Otherwise, or
+// with --json: one JSON object per line for each event, a unit's end with its whole record.
+class StationDisplay {
+  public:
+    StationDisplay(const Session& session, std::vector<std::string> slots, std::string batch,
+                   bool terminal, bool colour);
+    // Called one event at a time.
+    void Show(const station::Event& event);
+    // The closing line (or object) with the counts.
+    void Finish(const station::Summary& summary);
+
+  private:
+    struct SlotLine {
+        std::string state = "probing";
+        std::string last;  // the last unit: its number and verdict, with the reason
+        bool last_failed = false;
+    };
+    void Draw();
+    std::string Paint(const std::string& text, const char* colour) const;
+
+    const Session& session_;
+    std::vector<std::string> slots_;
+    std::string batch_;
+    bool terminal_;
+    bool colour_;
+    bool drawn_ = false;
+    std::vector<SlotLine> lines_;
+    int passed_ = 0;
+    int failed_ = 0;
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
+// A journal row as JSON, the column names as keys; the verdict as it is shown.
+Json UnitJson(const journal::UnitRow& row);

@@ -1,0 +1,431 @@
+#include "journal/journal.h"
+
+#include <sqlite3.h>
+
+#include <chrono>
+#include <cstdint>
+#include <limits>
+#include <mutex>
+#include <thread>
+
+#include "journal/journal_path.h"
+#include "journal/unit_fields.h"
+
+namespace journal {
+namespace {
+
+constexpr int kSchemaVersion = 1;
+constexpr std::chrono::milliseconds kBusyTimeout{10000};
+
+constexpr const char* kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS units (
+    id TEXT PRIMARY KEY,
+    unit TEXT NOT NULL UNIQUE,
+    batch TEXT NOT NULL,
+    station TEXT NOT NULL,
+    slot TEXT NOT NULL,
+    operator TEXT NOT NULL,
+    profile TEXT NOT NULL,
+    profile_sha256 TEXT NOT NULL,
+    started_at TEXT NOT NULL,
+    finished_at TEXT,
+    firmware TEXT,
+    as_found TEXT,
+    as_left TEXT,
+    cold_junction REAL,
+    verdict TEXT CHECK (verdict IN ('pass', 'fail')),
+    error TEXT,
+    tries INTEGER NOT NULL DEFAULT 0
+);
+CREATE INDEX IF NOT EXISTS units_started_at ON units (started_at);
+CREATE INDEX IF NOT EXISTS units_batch ON units (batch);
+)sql";
+
+struct Finalize {
+    void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
+};
+using Statement = std::unique_ptr<sqlite3_stmt, Finalize>;
+
+bool Failed(sqlite3* db, std::string& error) {
+    error = sqlite3_errmsg(db);
+    return false;
+}
+
+Statement Prepare(sqlite3* db, const std::string& sql, std::string& error) {
+    sqlite3_stmt* statement = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) != SQLITE_OK) {
+        Failed(db, error);
+    }
+    return Statement(statement);
+}
+
+bool Execute(sqlite3* db, const char* sql, std::string& error) {
+    char* message = nullptr;
+    if (sqlite3_exec(db, sql, nullptr, nullptr, &message) == SQLITE_OK) return true;
+    error = message != nullptr ? message : sqlite3_errmsg(db);
+    sqlite3_free(message);
+    return false;
+}
+
+// Steps a statement that answers with one row and reads its first column as text; SQLite's
+// result code when it fails.
+int SingleText(sqlite3* db, const char* sql, std::string& text, std::string& error) {
+    const Statement statement = Prepare(db, sql, error);
+    if (!statement) return sqlite3_errcode(db);
+    if (const int stepped = sqlite3_step(statement.get()); stepped != SQLITE_ROW) {
+        Failed(db, error);
+        return stepped;
+    }
+    const auto* value = sqlite3_column_text(statement.get(), 0);
+    text = value != nullptr ? reinterpret_cast<const char*>(value) : "";
+    return SQLITE_OK;
+}
+
+int BindText(sqlite3_stmt* statement, int index, const std::string& text) {
+    return sqlite3_bind_text64(statement, index, text.data(), text.size(), SQLITE_STATIC,
+                               SQLITE_UTF8);
+}
+
+int BindNullable(sqlite3_stmt* statement, int index, const std::string& text) {
+    return text.empty() ? sqlite3_bind_null(statement, index) : BindText(statement, index, text);
+}
+
+// Binds ?1 to ?17 to the columns in table order, so that a statement takes the ones it names.
+bool BindRow(sqlite3* db, sqlite3_stmt* statement, const UnitRow& row, std::string& error) {
+    const std::string* required[] = {&row.id,      &row.unit,           &row.batch,
+                                     &row.station, &row.slot,           &row.operator_name,
+                                     &row.profile, &row.profile_sha256, &row.started_at};
+    const std::string* optional[] = {&row.finished_at, &row.firmware, &row.as_found, &row.as_left};
+    int index = 0;
+    bool bound = true;
+    for (const std::string* text : required) {
+        bound = bound && BindText(statement, ++index, *text) == SQLITE_OK;
+    }
+    for (const std::string* text : optional) {
+        bound = bound && BindNullable(statement, ++index, *text) == SQLITE_OK;
+    }
+    bound = bound && (row.cold_junction ? sqlite3_bind_double(statement, 14, *row.cold_junction)
+                                        : sqlite3_bind_null(statement, 14)) == SQLITE_OK;
+    bound = bound && BindNullable(statement, 15, row.verdict) == SQLITE_OK &&
+            BindNullable(statement, 16, row.error) == SQLITE_OK &&
+            sqlite3_bind_int(statement, 17, row.tries) == SQLITE_OK;
+    return bound || Failed(db, error);
+}
+
+std::string ColumnText(sqlite3_stmt* statement, int column) {
+    const auto* text = sqlite3_column_text(statement, column);
+    if (text == nullptr) return {};
+    return std::string(reinterpret_cast<const char*>(text),
+                       static_cast<std::size_t>(sqlite3_column_bytes(statement, column)));
+}
+
+UnitRow ReadRow(sqlite3_stmt* statement) {
+    UnitRow row;
+    std::string* texts[] = {&row.id,         &row.unit,          &row.batch,    &row.station,
+                            &row.slot,       &row.operator_name, &row.profile,  &row.profile_sha256,
+                            &row.started_at, &row.finished_at,   &row.firmware, &row.as_found,
+                            &row.as_left};
+    int column = 0;
+    for (std::string* text : texts) *text = ColumnText(statement, column++);
+    if (sqlite3_column_type(statement, 13) != SQLITE_NULL) {
+        row.cold_junction = sqlite3_column_double(statement, 13);
+    }
+    row.verdict = ColumnText(statement, 14);
+    row.error = ColumnText(statement, 15);
+    row.tries = sqlite3_column_int(statement, 16);
+    return row;
+}
+
+std::string ColumnList() {
+    std::string list;
+    for (const std::string& name : ColumnNames()) list += (list.empty() ? "" : ", ") + name;
+    return list;
+}
+
+bool IsDigits(std::string_view text) {
+    return text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
+// `since` as started_at's text compares with it: "2026-12-07" is before every time of that day,
+// a space between date and time becomes the T, and the Z goes, since the milliseconds that
+// started_at has and `since` may lack sort after the end of `since` but before a Z. Anything
+// else, such as a time zone offset, would compare wrongly and is refused.
+bool SinceText(std::string since, std::string& text, std::string& error) {
+    if (!since.empty() && (since.back() == 'Z' || since.back() == 'z')) since.pop_back();
+    if (since.size() > 10 && (since[10] == ' ' || since[10] == 't')) since[10] = 'T';
+    const std::string_view view = since;
+    const bool date = view.size() >= 10 && IsDigits(view.substr(0, 4)) && view[4] == '-' &&
+                      IsDigits(view.substr(5, 2)) && view[7] == '-' && IsDigits(view.substr(8, 2));
+    const bool time =
+        view.size() == 10 || (view.size() > 10 && view[10] == 'T' &&
+                              view.find_first_not_of("0123456789:.", 11) == std::string_view::npos);
+    if (!since.empty() && !(date && time)) {
+        error = "\"" + since +
+                "\" is neither a date such as 2026-12-07 nor a UTC time such as "
+                "2026-12-07T10:42";
+        return false;
+    }
+    text = std::move(since);
+    return true;
+}
+
+// The WHERE clause of a filter, with named parameters that BindFilter fills in.
+bool WhereClause(const Filter& filter, std::string& where, std::string& error) {
+    if (!filter.verdict.empty() && filter.verdict != "pass" && filter.verdict != "fail" &&
+        filter.verdict != "interrupted") {
+        error = "unknown verdict \"" + filter.verdict + "\": pass, fail or interrupted";
+        return false;
+    }
+    const auto add = [&where](const char* condition) {
+        where += where.empty() ? " WHERE " : " AND ";
+        where += condition;
+    };
+    if (!filter.batch.empty()) add("batch = :batch");
+    if (!filter.since.empty()) add("started_at >= :since");
+    if (filter.verdict == "interrupted") {
+        add("verdict IS NULL");
+    } else if (!filter.verdict.empty()) {
+        add("verdict = :verdict");
+    }
+    return true;
+}
+
+bool BindFilter(sqlite3* db, sqlite3_stmt* statement, const Filter& filter,
+                const std::string& since, std::string& error) {
+    const std::pair<const char*, const std::string*> parameters[] = {
+        {":batch", &filter.batch}, {":since", &since}, {":verdict", &filter.verdict}};
+    for (const auto& [name, value] : parameters) {
+        const int index = sqlite3_bind_parameter_index(statement, name);
+        if (index != 0 && BindText(statement, index, *value) != SQLITE_OK) return Failed(db, error);
+    }
+    return true;
+}
+
+// Runs `sql` (which ends where a WHERE clause may follow, then `tail`) for a filter, handing
+// each row to `take`.
+template <typename Take>
+bool Query(sqlite3* db, const std::string& sql, const char* tail, const Filter& filter,
+           std::string& error, Take take) {
+    std::string since;
+    std::string where;
+    if (!SinceText(filter.since, since, error) || !WhereClause(filter, where, error)) return false;
+    const Statement statement = Prepare(db, sql + where + tail, error);
+    if (!statement || !BindFilter(db, statement.get(), filter, since, error)) return false;
+    int stepped;
+    while ((stepped = sqlite3_step(statement.get())) == SQLITE_ROW) take(statement.get());
+    return stepped == SQLITE_DONE || Failed(db, error);
+}
+
+bool KnownSchema(sqlite3* db, int& version, std::string& error) {
+    std::string text;
+    if (SingleText(db, "PRAGMA user_version", text, error) != SQLITE_OK) return false;
+    version = std::stoi(text);
+    if (version <= kSchemaVersion) return true;
+    error = "it was written by a newer version of this program (its schema is " + text +
+            ", this program knows " + std::to_string(kSchemaVersion) + ")";
+    return false;
+}
+
+bool CreateSchema(sqlite3* db, std::string& error) {
+    int version = 0;
+    if (!KnownSchema(db, version, error)) return false;
+    if (version == kSchemaVersion) return true;
+    return Execute(db, kSchema, error) &&
+           Execute(db, ("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str(), error);
+}
+
+bool Configure(sqlite3* db, std::string& error) {
+    // Waits out the other station's transaction instead of failing at once.
+    sqlite3_busy_timeout(db, static_cast<int>(kBusyTimeout.count()));
+    // Before anything changes, so that a newer program's journal is left as that program made it.
+    int version = 0;
+    if (!KnownSchema(db, version, error)) return false;
+    // Switching a new file to WAL takes it whole, and when the other station opens it at the
+    // same moment SQLite answers "busy" at once, without asking the busy handler.
+    const auto deadline = std::chrono::steady_clock::now() + kBusyTimeout;
+    std::string mode;
+    int switched;
+    while ((switched = SingleText(db, "PRAGMA journal_mode=WAL", mode, error)) != SQLITE_OK) {
+        if (switched != SQLITE_BUSY || std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (mode != "wal") {
+        error = "it cannot use write-ahead logging (journal mode \"" + mode + "\")";
+        return false;
+    }
+    if (!Execute(db, "PRAGMA synchronous=FULL", error)) return false;
+    // Immediate, so that two programs creating the journal at once do it one after the other.
+    return Execute(db, "BEGIN IMMEDIATE", error) && CreateSchema(db, error) &&
+           Execute(db, "COMMIT", error);
+}
+
+bool LastNumber(sqlite3* db, const std::string& prefix, std::int64_t& last, std::string& error) {
+    // The unit text from "PFX-" up to "PFX." is every unit that starts with "PFX-", which keeps
+    // the lookup on the index of the unique column.
+    const Statement statement = Prepare(
+        db,
+        "SELECT MAX(CAST(substr(unit, ?3) AS INTEGER)) FROM units WHERE unit >= ?1 AND unit < ?2",
+        error);
+    if (!statement) return false;
+    std::string upper = prefix;
+    upper.back() = '-' + 1;
+    if (BindText(statement.get(), 1, prefix) != SQLITE_OK ||
+        BindText(statement.get(), 2, upper) != SQLITE_OK ||
+        sqlite3_bind_int64(statement.get(), 3, static_cast<std::int64_t>(prefix.size()) + 1) !=
+            SQLITE_OK ||
+        sqlite3_step(statement.get()) != SQLITE_ROW) {
+        return Failed(db, error);
+    }
+    last = sqlite3_column_int64(statement.get(), 0);
+    return true;
+}
+
+bool Insert(sqlite3* db, UnitRow& row, std::string& error) {
+    const std::string prefix = UnitPrefix(row.station) + "-";
+    std::int64_t last = 0;
+    if (!LastNumber(db, prefix, last, error)) return false;
+    if (last == std::numeric_limits<std::int64_t>::max()) {
+        error = "the running numbers of " + prefix + " are used up";
+        return false;
+    }
+    row.unit = prefix + RunningNumber(last + 1);
+    const Statement statement = Prepare(
+        db,
+        "INSERT INTO units (" + ColumnList() +
+            ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17)",
+        error);
+    if (!statement || !BindRow(db, statement.get(), row, error)) return false;
+    return sqlite3_step(statement.get()) == SQLITE_DONE || Failed(db, error);
+}
+
+}  // namespace
+
+struct Journal::Impl {
+    std::mutex mutex;
+    sqlite3* db = nullptr;
+
+    ~Impl() { sqlite3_close_v2(db); }
+
+    // Runs `work` under the lock; a transaction that it leaves open, by failing or throwing, is
+    // rolled back.
+    template <typename Work>
+    bool Locked(std::string& error, Work work) {
+        try {
+            const std::lock_guard lock(mutex);
+            bool done = false;
+            try {
+                done = work();
+            } catch (const std::exception& exception) {
+                error = exception.what();
+            }
+            if (!done && sqlite3_get_autocommit(db) == 0) {
+                sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+            }
+            return done;
+        } catch (const std::exception& exception) {
+            error = exception.what();
+            return false;
+        }
+    }
+};
+
+Journal::Journal(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+Journal::~Journal() = default;
+
+std::unique_ptr<Journal> Journal::Open(const std::string& path, std::string& error) {
+    try {
+        if (path.empty()) {
+            error = "no journal file given";
+            return nullptr;
+        }
+        if (std::string reason = PrepareJournalFolder(path); !reason.empty()) {
+            error = std::move(reason);
+            return nullptr;
+        }
+        auto impl = std::make_unique<Impl>();
+        const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
+        const int opened = sqlite3_open_v2(path.c_str(), &impl->db, flags, nullptr);
+        std::string reason;
+        if (opened != SQLITE_OK) {
+            reason = impl->db != nullptr ? sqlite3_errmsg(impl->db) : sqlite3_errstr(opened);
+        } else if (impl->Locked(reason, [&impl, &reason] { return Configure(impl->db, reason); })) {
+            return std::unique_ptr<Journal>(new Journal(std::move(impl)));
+        }
+        // The reason alone: the caller names the file as it names it elsewhere.
+        error = std::move(reason);
+    } catch (const std::exception& exception) {
+        error = exception.what();
+    }
+    return nullptr;
+}
+
+bool Journal::Begin(UnitRow& row, std::string& error) {
+    return impl_->Locked(error, [&] {
+        UnitRow made = row;
+        if (made.id.empty()) made.id = NewUuid();
+        if (made.started_at.empty()) made.started_at = UtcNow();
+        if (made.profile_sha256.empty()) made.profile_sha256 = Sha256Hex(made.profile);
+        // Immediate: the other station's Begin waits here, so both cannot take one number.
+        if (!Execute(impl_->db, "BEGIN IMMEDIATE", error) || !Insert(impl_->db, made, error) ||
+            !Execute(impl_->db, "COMMIT", error)) {
+            return false;
+        }
+        row = std::move(made);
+        return true;
+    });
+}
+
+bool Journal::Finish(UnitRow& row, std::string& error) {
+    return impl_->Locked(error, [&] {
+        UnitRow made = row;
+        if (made.finished_at.empty()) made.finished_at = UtcNow();
+        const Statement statement = Prepare(impl_->db,
+                                            "UPDATE units SET finished_at = ?10, firmware = ?11, "
+                                            "as_found = ?12, as_left = ?13, cold_junction = ?14, "
+                                            "verdict = ?15, error = ?16, tries = ?17 WHERE id = ?1",
+                                            error);
+        if (!statement || !BindRow(impl_->db, statement.get(), made, error)) return false;
+        if (sqlite3_step(statement.get()) != SQLITE_DONE) return Failed(impl_->db, error);
+        if (sqlite3_changes(impl_->db) == 0) {
+            error = "the journal has no unit with the id \"" + made.id + "\"";
+            return false;
+        }
+        row = std::move(made);
+        return true;
+    });
+}
+
+std::vector<UnitRow> Journal::Rows(const Filter& filter, std::string& error) {
+    std::vector<UnitRow> rows;
+    // Empty on success, so that an empty list and a failure read apart.
+    error.clear();
+    const bool read = impl_->Locked(error, [&] {
+        return Query(impl_->db, "SELECT " + ColumnList() + " FROM units", " ORDER BY rowid", filter,
+                     error,
+                     [&rows](sqlite3_stmt* statement) { rows.push_back(ReadRow(statement)); });
+    });
+    if (!read) rows.clear();
+    return rows;
+}
+
+std::vector<BatchSummary> Journal::Summary(const Filter& filter, std::string& error) {
+    std::vector<BatchSummary> batches;
+    error.clear();
+    const bool read = impl_->Locked(error, [&] {
+        return Query(impl_->db,
+                     "SELECT batch, COUNT(*), SUM(verdict = 'pass'), SUM(verdict = 'fail'), "
+                     "SUM(verdict IS NULL), MIN(started_at), MAX(finished_at) FROM units",
+                     " GROUP BY batch ORDER BY MIN(rowid)", filter, error,
+                     [&batches](sqlite3_stmt* statement) {
+                         batches.push_back(
+                             {ColumnText(statement, 0), sqlite3_column_int(statement, 1),
+                              sqlite3_column_int(statement, 2), sqlite3_column_int(statement, 3),
+                              sqlite3_column_int(statement, 4), ColumnText(statement, 5),
+                              ColumnText(statement, 6)});
+                     });
+    });
+    if (!read) batches.clear();
+    return batches;
+}
+
+}  // namespace journal

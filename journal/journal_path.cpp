@@ -1,0 +1,165 @@
+#include "journal/journal_path.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#include "journal/journal.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#elif defined(__linux__)
+#include <sys/vfs.h>
+
+#include <cerrno>
+#include <cstdint>
+#endif
+
+namespace journal {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kAppFolder = "transmitter-configurator";
+constexpr const char* kFileName = "journal.sqlite3";
+
+// The journal's paths are UTF-8 everywhere; a Windows path in the ANSI code page would lose
+// every character outside it.
+fs::path PathOf(const std::string& utf8) {
+    return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::string TextOf(const fs::path& path) {
+    const std::u8string utf8 = path.u8string();
+    return std::string(utf8.begin(), utf8.end());
+}
+
+std::string UnderFolder(std::string folder, const std::string& rest) {
+    while (folder.size() > 1 && (folder.back() == '/' || folder.back() == '\\')) folder.pop_back();
+    return folder + static_cast<char>(fs::path::preferred_separator) + rest;
+}
+
+std::string OnNetwork(const fs::path& folder, const std::string& what) {
+    return "the journal cannot be kept in " + TextOf(folder) + ", which is on " + what +
+           ": SQLite cannot lock a file there reliably; choose a folder on a local disk";
+}
+
+#ifdef _WIN32
+
+std::string Utf8(const std::wstring& wide) {
+    if (wide.empty()) return {};
+    const int size = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
+                                         nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(size), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), size,
+                        nullptr, nullptr);
+    return utf8;
+}
+
+// Backslashes only, and without the long-path prefix, which hides a drive letter or, as
+// \\?\UNC\, a share.
+std::wstring WindowsText(const fs::path& path) {
+    std::wstring text = path.wstring();
+    std::replace(text.begin(), text.end(), L'/', L'\\');
+    if (text.starts_with(L"\\\\?\\UNC\\")) return L"\\\\" + text.substr(8);
+    if (text.starts_with(L"\\\\?\\")) text.erase(0, 4);
+    return text;
+}
+
+std::string NetworkReason(const fs::path& folder) {
+    std::wstring text = WindowsText(folder);
+    if (!text.starts_with(L"\\\\") && (text.size() < 2 || text[1] != L':')) {
+        // Relative to the current folder, which may itself be on a share.
+        std::error_code failed;
+        text = WindowsText(fs::absolute(folder, failed));
+    }
+    if (text.starts_with(L"\\\\")) return OnNetwork(folder, "a network share");
+    if (text.size() >= 2 && text[1] == L':') {
+        const std::wstring root = text.substr(0, 2) + L"\\";
+        if (GetDriveTypeW(root.c_str()) == DRIVE_REMOTE)
+            return OnNetwork(folder, "a network drive");
+    }
+    return {};
+}
+
+#elif defined(__linux__)
+
+// The folder's file system, before the folder exists, is the one of its nearest ancestor that
+// does: nothing can be mounted on a folder that is not there.
+fs::path NearestExisting(fs::path folder) {
+    std::error_code failed;
+    while (!fs::exists(folder, failed)) {
+        fs::path parent = folder.parent_path();
+        if (parent.empty()) return ".";
+        if (parent == folder) break;
+        folder = std::move(parent);
+    }
+    return folder;
+}
+
+std::string NetworkReason(const fs::path& folder) {
+    struct statfs info {};
+    if (statfs(NearestExisting(folder).c_str(), &info) != 0) {
+        return "cannot examine the folder " + TextOf(folder) + ": " +
+               std::generic_category().message(errno);
+    }
+    // f_type is signed and as wide as a long; the magic numbers are 32-bit.
+    switch (static_cast<std::uint32_t>(info.f_type)) {
+        case 0x6969:
+            return OnNetwork(folder, "NFS");
+        case 0x517B:
+            return OnNetwork(folder, "SMB");
+        case 0xFF534D42:
+            return OnNetwork(folder, "CIFS");
+        case 0xFE534D42:
+            return OnNetwork(folder, "SMB2");
+        default:
+            return {};
+    }
+}
+
+#else
+
+std::string NetworkReason(const fs::path&) {
+    return {};
+}
+
+#endif
+
+}  // namespace
+
+std::string PrepareJournalFolder(const std::string& path) {
+    fs::path folder = PathOf(path).parent_path();
+    if (folder.empty()) folder = ".";
+    // Checked first, so that no folder is left behind on a share that is then refused.
+    if (std::string reason = NetworkReason(folder); !reason.empty()) return reason;
+    std::error_code failed;
+    fs::create_directories(folder, failed);
+    if (failed) return "cannot make the folder " + TextOf(folder) + ": " + failed.message();
+    return {};
+}
+
+std::string DefaultJournalPath() {
+    try {
+        const std::string rest = UnderFolder(kAppFolder, kFileName);
+#ifdef _WIN32
+        const DWORD size = GetEnvironmentVariableW(L"LOCALAPPDATA", nullptr, 0);
+        if (size == 0) return {};
+        std::wstring value(size, L'\0');
+        value.resize(GetEnvironmentVariableW(L"LOCALAPPDATA", value.data(), size));
+        return value.empty() ? std::string() : UnderFolder(Utf8(value), rest);
+#else
+        // A relative XDG_DATA_HOME is invalid and to be ignored, as other programs do.
+        const char* data_home = std::getenv("XDG_DATA_HOME");
+        if (data_home != nullptr && data_home[0] == '/') return UnderFolder(data_home, rest);
+        const char* home = std::getenv("HOME");
+        if (home == nullptr || home[0] == '\0') return {};
+        return UnderFolder(UnderFolder(UnderFolder(home, ".local"), "share"), rest);
+#endif
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+}  // namespace journal

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// What Journal::Begin makes for a unit, besides its time and checksum.
+namespace journal {
+
+// A random (version 4) UUID in lower case, "8-4-4-4-12". Throws when the system has no source
+// of randomness.
+std::string NewUuid();
+// Up to the first six letters and digits of the host name, upper case: "ST" when it has none.
+std::string UnitPrefix(const std::string& station);
+// At least four digits: "0042", "12345".
+std::string RunningNumber(std::int64_t number);
+
+}  // namespace journal

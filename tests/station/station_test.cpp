@@ -1,0 +1,229 @@
+// The station in-process against simulated transmitters, one per slot: what each device
+// received, and what the journal holds of each unit.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iomanip>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/command_line.h"
+#include "cli/stop_signal.h"
+#include "journal/journal.h"
+#include "serial/device_path.h"
+#include "sim/simulated_transmitter.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Devices = std::vector<std::unique_ptr<sim::SimulatedTransmitter>>;
+
+const std::string kProfile =
+    "--sensor K --upper 300 --lower -50 --output 4-20 --fault high "
+    "--compensation on";
+// What a unit of firmware 1.0.3 receives from its probe to its cold-junction reading.
+const std::string kUnit =
+    "AA AA 43 AA AA 42 AA AA 44 03 01 5E 80 32 01 00 00 00 00 00 01 00 AA AA 42 AA AA 45";
+
+std::string Hex(const std::vector<std::uint8_t>& bytes) {
+    std::string text;
+    for (std::uint8_t b : bytes) {
+        text += (text.empty() ? "" : " ") + std::string{"0123456789ABCDEF"[b >> 4]} +
+                "0123456789ABCDEF"[b & 0xF];
+    }
+    return text;
+}
+
+bool Heard(const sim::SimulatedTransmitter& device, std::uint8_t command, int times = 1) {
+    int seen = 0;
+    for (const sim::TraceEntry& entry : device.Trace()) {
+        seen += !entry.received.empty() && entry.received.front() == command;
+    }
+    return seen >= times;
+}
+
+void WaitUntil(const std::function<bool()>& done, std::chrono::seconds patience = 30s) {
+    const auto deadline = std::chrono::steady_clock::now() + patience;
+    while (!done() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(10ms);
+}
+
+// A terminal program's lock file, naming init, which is always alive.
+std::string LockFileOf(const sim::SimulatedTransmitter& device) {
+    std::string name = device.PortPath().substr(5);
+    std::replace(name.begin(), name.end(), '/', '_');
+    return "/run/lock/LCK.." + name;
+}
+
+// What happens around the station while it runs, on a thread of its own; the last step of a
+// row without --count ends the station as Ctrl+C would.
+using Director = std::function<void(Devices&)>;
+
+struct StationCase {
+    const char* name;
+    int devices;  // simulated transmitters; the first `slots` are on --ports
+    int slots;
+    std::string args;  // after the slots and the journal
+    Director before;   // before the station starts; may be empty
+    Director during;   // may be empty
+    int exit_code;
+    // The journal's rows, oldest first: verdict, firmware and the sensor found, "pass 1.0.3 K".
+    std::vector<std::string> verdicts;
+    std::vector<std::string> wires;  // each device's; "N writes" counts its write frames
+};
+void PrintTo(const StationCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class StationTest : public ::testing::TestWithParam<StationCase> {
+  protected:
+    void SetUp() override {
+        folder =
+            std::filesystem::temp_directory_path() / ("station-test-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(folder);
+    }
+    void TearDown() override { std::filesystem::remove_all(folder); }
+    std::filesystem::path folder;
+};
+
+std::string Shown(const journal::UnitRow& row) {
+    const nlohmann::json found = nlohmann::json::parse(row.as_found, nullptr, false);
+    std::string text = journal::ShownVerdict(row) + " " + row.firmware + " " +
+                       (found.is_object() ? found.value("sensor", "?") : "-");
+    if (!row.error.empty()) text += ": " + row.error;
+    return text;
+}
+
+TEST_P(StationTest, ConfiguresEachUnitOnceAndJournalsIt) {
+    const StationCase& row = GetParam();
+    Devices devices;
+    std::string ports;
+    for (int i = 0; i < row.devices; ++i) {
+        devices.push_back(std::make_unique<sim::SimulatedTransmitter>());
+        ASSERT_TRUE(devices.back()->IsRunning());
+        if (i < row.slots) ports += (ports.empty() ? "" : ",") + devices.back()->PortPath();
+    }
+    const std::string journal_file = (folder / "journal.sqlite3").string();
+    std::vector<std::string> args{"station", "--ports", ports,        "--journal", journal_file,
+                                  "--batch", "b1",      "--operator", "tester"};
+    std::istringstream words(row.args);
+    for (std::string word; words >> word;) args.push_back(word);
+
+    if (row.before) row.before(devices);
+    std::thread director;
+    if (row.during) {
+        director = std::thread([&] {
+            row.during(devices);
+            if (row.args.find("--count") == std::string::npos) StopSignal() = SIGINT;
+        });
+    }
+    std::istringstream in;
+    std::ostringstream out, err;
+    CliStreams io{in, out, err, {}, {}};
+    EXPECT_EQ(RunCommandLine(args, io), row.exit_code) << err.str();
+    if (director.joinable()) director.join();
+    // The station removes its own lock files; what is left is the row's.
+    for (const auto& device : devices) std::filesystem::remove(LockFileOf(*device));
+
+    std::string error;
+    const auto journal = journal::Journal::Open(journal_file, error);
+    ASSERT_TRUE(journal) << error;
+    std::vector<std::string> verdicts;
+    for (const journal::UnitRow& unit : journal->Rows({}, error)) verdicts.push_back(Shown(unit));
+    EXPECT_EQ(verdicts, row.verdicts);
+    for (std::size_t i = 0; i < row.wires.size(); ++i) {
+        const std::string wire = Hex(devices[i]->ReceivedValues());
+        if (row.wires[i].ends_with(" writes")) {
+            std::size_t writes = 0;
+            for (std::size_t at = wire.find("AA AA 44"); at != std::string::npos;
+                 at = wire.find("AA AA 44", at + 1)) {
+                ++writes;
+            }
+            EXPECT_EQ(std::to_string(writes) + " writes", row.wires[i]) << "device " << i;
+        } else {
+            EXPECT_EQ(wire, row.wires[i]) << "device " << i;
+        }
+    }
+}
+
+std::array<std::uint8_t, 14> PT100() {
+    return {0x44, 0x01, 0x04, 0x1A, 0x80, 0xC8, 0x01, 0, 0, 0, 0, 0, 0, 0};
+}
+
+// One row a few lines; the formatter would spread each field over its own line.
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Slots, StationTest, ::testing::ValuesIn(std::vector<StationCase>{
+    {"four slots configure four units at once, each with the window's frames", 4, 4,
+     kProfile + " --count 4", {}, {}, 0,
+     {"pass 1.0.3 K", "pass 1.0.3 K", "pass 1.0.3 K", "pass 1.0.3 K"},
+     {kUnit, kUnit, kUnit, kUnit}},
+    {"a unit left in its fixture is not configured twice", 1, 1, kProfile, {},
+     [](Devices& d) {
+         WaitUntil([&] { return Heard(*d[0], 0x45); });
+         WaitUntil([&] { return Heard(*d[0], 0x43, 4); });
+     },
+     0, {"pass 1.0.3 K"}, {"1 writes"}},
+    {"a unit taken out and another put in: the next one is configured too", 1, 1,
+     kProfile + " --count 2", {},
+     [](Devices& d) {
+         WaitUntil([&] { return Heard(*d[0], 0x45); });
+         std::this_thread::sleep_for(300ms);
+         d[0]->TakeOut();
+         std::this_thread::sleep_for(3s);
+         d[0]->SetConfiguration(PT100());
+         d[0]->PutIn();
+     },
+     0, {"pass 1.0.3 K", "pass 1.0.3 PT100"}, {"2 writes"}},
+    {"a unit taken out during its write fails, recorded with every try", 1, 1,
+     kProfile + " --count 1", {},
+     [](Devices& d) {
+         WaitUntil([&] { return Heard(*d[0], 0x44); });
+         d[0]->TakeOut();
+     },
+     1, {"fail 1.0.3 K: read back: no reply (try 1 of 3); read back: no reply (try 2 of 3); "
+         "read back: no reply"}, {"1 writes"}},
+    {"an adapter pulled out fails its unit with the port gone; the other slot goes on", 2, 2,
+     kProfile + " --count 2", {},
+     [](Devices& d) {
+         WaitUntil([&] { return Heard(*d[0], 0x44); });
+         d[0]->InjectFault(sim::Fault::kVanish);
+     },
+     1, {"fail 1.0.3 K: read back: port went away", "pass 1.0.3 K"}, {"1 writes", kUnit}},
+    {"a reply lost once is asked for again and the unit passes", 1, 1, kProfile + " --count 1",
+     {},
+     [](Devices& d) {
+         WaitUntil([&] { return Heard(*d[0], 0x43); });
+         d[0]->InjectFault(sim::Fault::kSilence);
+     },
+     0, {"pass 1.0.3 K: read as found: no reply (try 1 of 3)"},
+     {"AA AA 43 AA AA 42 " + kUnit.substr(9)}},
+    {"firmware whose reply is unknown is not written", 1, 1, kProfile + " --count 1",
+     [](Devices& d) { d[0]->SetVersion({1, 0, 4}); }, {}, 1,
+     {"fail 1.0.4 -: firmware 1.0.4: its configuration reply is unknown to this program; not "
+      "written"}, {"AA AA 43"}},
+    {"a slot another program holds is left alone", 2, 2, kProfile + " --count 1",
+     [](Devices& d) {
+         std::ofstream(LockFileOf(*d[1])) << std::setw(10) << 1 << '\n';
+     }, {}, 0, {"pass 1.0.3 K"}, {kUnit, ""}},
+    {"a port on no slot is never written", 2, 1, kProfile + " --count 1", {}, {}, 0,
+     {"pass 1.0.3 K"}, {kUnit, ""}},
+    {"a profile outside the sensor's range is refused before any port", 2, 2,
+     "--sensor K --upper 2000 --lower 0 --output 4-20 --fault high --compensation on", {}, {}, 2,
+     {}, {"", ""}},
+}));
+// clang-format on
+
+}  // namespace
