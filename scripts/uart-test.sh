@@ -38,9 +38,11 @@ if [ ! -f "$kernel/vmlinuz" ]; then
     mv "$kernel.part" "$kernel"
 fi
 
-# transmitter-cli statically linked, for a guest without a C library; the simulator beside it.
+# transmitter-cli statically linked, for a guest without a C library, SQLite included from
+# Debian's static library; the simulator beside it.
 cmake -S . -B "$out/cli" -DCONFIGURATOR_WITH_QT=OFF -DCONFIGURATOR_TESTS=OFF \
     -DCMAKE_EXE_LINKER_FLAGS=-static -DCMAKE_BUILD_TYPE=Release \
+    -DSQLite3_LIBRARY="$(gcc -print-file-name=libsqlite3.a)" \
     -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" ${CMAKE_FLAGS:-} >"$out/cmake.log"
 cmake --build "$out/cli" -j "${JOBS:-2}" --target transmitter-cli transmitter-sim >>"$out/cmake.log" ||
     { tail -30 "$out/cmake.log"; exit 1; }
