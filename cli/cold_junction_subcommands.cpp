@@ -8,6 +8,7 @@
 
 #include "cli/access_code_prompt.h"
 #include "cli/subcommands.h"
+#include "cli/unit_record.h"
 #include "device/access_code.h"
 #include "device/cold_junction_adjustment.h"
 #include "device/text_conversion.h"
@@ -78,15 +79,13 @@ int RunColdJunction(const Session& session, const Request& request) {
     return kExitOk;
 }
 
-int RunAdjust(const Session& session, const Request& request) {
-    const std::u16string text = Utf16FromUtf8(request.temperature);
-    const std::optional<std::int16_t> wanted =
-        text.size() <= kTemperatureTextLimit ? WantedColdJunctionTenths(text) : std::nullopt;
-    if (!wanted) {
-        return session.Fail(kExitUsage, "\"" + request.temperature +
-                                            "\" is not a temperature: write degrees with a "
-                                            "point, like 25, 25.0 or -5.2");
-    }
+std::optional<std::int16_t> WantedTenths(const std::string& text) {
+    const std::u16string typed = Utf16FromUtf8(text);
+    if (typed.size() > kTemperatureTextLimit) return std::nullopt;
+    return WantedColdJunctionTenths(typed);
+}
+
+std::optional<int> AccessRefused(const Session& session) {
     const std::optional<std::string> code = AccessCode(session.io);
     if (!code) {
         return session.Fail(kExitUsage, std::string("no access code: set ") + kAccessCodeVariable +
@@ -96,25 +95,51 @@ int RunAdjust(const Session& session, const Request& request) {
     if (ParseLeadingInteger(Utf16FromUtf8(*code)) != kAccessCode) {
         return session.Fail(kExitAccessCode, "wrong access code");
     }
+    return std::nullopt;
+}
 
-    const Result<std::int16_t> adjusted = AdjustColdJunction(session.link, *wanted);
+namespace {
+
+int Adjust(const Session& session, const Request& request, std::int16_t wanted,
+           journal::UnitRow& row) {
+    const Result<std::int16_t> adjusted = AdjustColdJunction(session.link, wanted);
     if (const ExchangeError* error = ErrorOf(adjusted)) return Report(session, *error);
     const std::int16_t reads = std::get<std::int16_t>(adjusted);
+    row.cold_junction = Degrees(reads);
 
     // Judged as the window judges it: the typed value against the read-back, within a degree.
-    const double typed = ParseLeadingDecimal(TextToByteNarrowing(text));
+    const double typed =
+        ParseLeadingDecimal(TextToByteNarrowing(Utf16FromUtf8(request.temperature)));
     const double device = Degrees(reads);
     const bool ok = typed >= device ? typed - device < 1.0 : device - typed < 1.0;
     if (session.json) {
         session.PrintJson(Json{{"port", session.port_name},
-                               {"wanted", Degrees(*wanted)},
+                               {"wanted", Degrees(wanted)},
                                {"temperature", device},
                                {"ok", ok}});
     } else {
-        session.Print("adjusted to " + TenthsText(*wanted) + ", reads " + TenthsText(reads));
+        session.Print("adjusted to " + TenthsText(wanted) + ", reads " + TenthsText(reads));
     }
     if (ok) return kExitOk;
-    const std::int32_t off = reads > *wanted ? reads - *wanted : *wanted - reads;
+    const std::int32_t off = reads > wanted ? reads - wanted : wanted - reads;
     return session.Fail(kExitDevice, "the transmitter reads " + TenthsText(reads) + ", " +
-                                         TenthsText(off) + " from " + TenthsText(*wanted));
+                                         TenthsText(off) + " from " + TenthsText(wanted));
+}
+
+}  // namespace
+
+int RunAdjust(const Session& session, const Request& request) {
+    const std::optional<std::int16_t> wanted = WantedTenths(request.temperature);
+    if (!wanted) {
+        return session.Fail(kExitUsage, "\"" + request.temperature +
+                                            "\" is not a temperature: write degrees with a "
+                                            "point, like 25, 25.0 or -5.2");
+    }
+    if (auto code = AccessRefused(session)) return *code;
+    UnitRecord record;
+    if (auto code = BeginUnitRecord(session, request, Json{{"adjust_to", Degrees(*wanted)}}.dump(),
+                                    record)) {
+        return *code;
+    }
+    return EndUnitRecord(session, record, Adjust(session, request, *wanted, record.row));
 }

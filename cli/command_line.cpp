@@ -51,7 +51,7 @@ int Dispatch(CliStreams& io, const Request& request, const CLI::App& command,
     const std::string name = command.get_name();
     if (name == "ports") return RunPorts(io, request.json);
 
-    Session session{io, name, request.json, {}, {}};
+    Session session{io, name, request.json, {}, {}, {}};
     if (name == "station" || name == "journal") {
         if (request.trace) session.link.trace = TraceTo(io.err, start);
         session.link.stop = &StopSignal();
@@ -146,26 +146,12 @@ int Run(const std::vector<std::string>& args, CliStreams& io, Clock::time_point 
         ->add_option("--adjust-to", request.adjust_to,
                      "Adjust every unit's cold junction to DEGREES, as `adjust` does")
         ->type_name("DEGREES");
-    station
-        ->add_option("--batch", request.batch,
-                     "The batch (default: the date and the profile's hash)")
-        ->type_name("NAME");
-    station
-        ->add_option("--operator", request.operator_name,
-                     "Who commissions (default: the login name)")
-        ->type_name("NAME");
     station->add_option("--count", request.units, "Stop once N units have ended")
         ->type_name("N")
         ->transform(decimal)
         ->check(CLI::Range(1, std::numeric_limits<int>::max()).description(""));
     CLI::App* journal = app.add_subcommand(
         "journal", "List the commissioned units, newest last, as a table, --json or --csv");
-    for (CLI::App* keeper : {station, journal}) {
-        keeper
-            ->add_option("--journal", request.journal,
-                         "The journal file (default: journal.sqlite3 in the user's data folder)")
-            ->type_name("FILE");
-    }
     journal->add_option("--batch", request.batch, "Only this batch")->type_name("NAME");
     journal->add_option("--since", request.since, "Only units started since DATE (2026-12-07)")
         ->type_name("DATE");
@@ -199,6 +185,26 @@ int Run(const std::vector<std::string>& args, CliStreams& io, Clock::time_point 
     adjust->add_option("TEMPERATURE", request.temperature, "Degrees with a point: 25, 25.0, -5.2")
         ->type_name("")
         ->required();
+    // Every unit written, adjusted or commissioned gets its row in the journal.
+    for (CLI::App* keeper : {write, adjust, station}) {
+        keeper
+            ->add_option("--batch", request.batch,
+                         "The journal's batch (default: the date and the profile's hash)")
+            ->type_name("NAME");
+        keeper
+            ->add_option("--operator", request.operator_name,
+                         "Who commissions, for the journal (default: the login name)")
+            ->type_name("NAME");
+    }
+    for (CLI::App* keeper : {write, adjust}) {
+        keeper->add_flag("--no-journal", request.no_journal, "Keep no journal row of this unit");
+    }
+    for (CLI::App* keeper : {write, adjust, station, journal}) {
+        keeper
+            ->add_option("--journal", request.journal,
+                         "The journal file (default: journal.sqlite3 in the user's data folder)")
+            ->type_name("FILE");
+    }
     app.add_subcommand("unlock", "Send the unlock preamble alone");
 
     try {

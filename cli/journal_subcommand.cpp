@@ -5,6 +5,7 @@
 
 #include "cli/station_display.h"
 #include "cli/subcommands.h"
+#include "cli/unit_record.h"
 
 namespace {
 
@@ -31,11 +32,9 @@ void PrintTable(const Session& session, const std::vector<std::vector<std::strin
 }  // namespace
 
 int RunJournal(const Session& session, const Request& request) {
-    const std::string path =
-        request.journal.empty() ? journal::DefaultJournalPath() : request.journal;
+    const std::unique_ptr<journal::Journal> journal = OpenJournal(session, request);
+    if (!journal) return kExitUsage;
     std::string error;
-    const std::unique_ptr<journal::Journal> journal = journal::Journal::Open(path, error);
-    if (!journal) return session.Fail(kExitUsage, "cannot use the journal " + path + ": " + error);
     const journal::Filter filter{request.batch, request.since, request.verdict};
 
     if (request.summary) {

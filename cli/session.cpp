@@ -133,11 +133,11 @@ int Report(const Session& session, const ExchangeError& error) {
     const std::string& port = session.port_name;
     switch (error.kind) {
         case ExchangeError::Kind::kOpen:
-            return FailGenerally(session.io, kExitPort,
-                                 "cannot open " + port + ": " + OpenFailureText(error.open));
+            return session.FailAbout(kExitPort,
+                                     "cannot open " + port + ": " + OpenFailureText(error.open));
         case ExchangeError::Kind::kSettings:
-            return FailGenerally(
-                session.io, kExitPort,
+            return session.FailAbout(
+                kExitPort,
                 "cannot open " + port + ": not a serial port (its line settings were refused)");
         case ExchangeError::Kind::kSend:
             return session.Fail(kExitDevice, "a frame did not go out on " + port + " in time");
@@ -148,8 +148,8 @@ int Report(const Session& session, const ExchangeError& error) {
                                                  std::to_string(error.received) + " of " +
                                                  std::to_string(error.expected) + " bytes");
         case ExchangeError::Kind::kPortLost:
-            return FailGenerally(session.io, kExitPort,
-                                 "cannot use " + port + ": it went away (unplugged?)");
+            return session.FailAbout(kExitPort,
+                                     "cannot use " + port + ": it went away (unplugged?)");
         case ExchangeError::Kind::kStopped: {
             const int signal = session.link.stop->load();
             return session.Fail(ExitCodeForSignal(signal), StopReason(signal));

@@ -27,6 +27,8 @@ enum ExitCode : int {
 
 inline constexpr std::string_view kProgram = "transmitter-cli";
 
+int FailGenerally(CliStreams& io, int code, std::string_view message);
+
 // One subcommand's run: where it reports, and the link its exchanges use.
 struct Session {
     CliStreams& io;
@@ -34,10 +36,18 @@ struct Session {
     bool json = false;
     std::string port_name;  // as the window shows it
     Link link;
+    // The last error said, for the unit's journal row.
+    mutable std::string failure;
 
     int Fail(int code, std::string_view message) const {
+        failure = message;
         io.err << kProgram << ": " << subcommand << ": " << message << '\n' << std::flush;
         return code;
+    }
+    // The same, said without the subcommand's name, as for the port's errors.
+    int FailAbout(int code, std::string_view message) const {
+        failure = message;
+        return FailGenerally(io, code, message);
     }
     // Whether the line went out; a failure is noted in `io` and reported at the end.
     bool Print(const std::string& text) const;
@@ -45,8 +55,6 @@ struct Session {
         return Print(object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
     }
 };
-
-int FailGenerally(CliStreams& io, int code, std::string_view message);
 
 // Flushes standard output and notes in `io` why it failed, if it did; false then.
 bool OutputWentOut(CliStreams& io);

@@ -10,54 +10,16 @@
 
 #include "cli/station_display.h"
 #include "cli/subcommands.h"
-#include "device/access_code.h"
-#include "device/cold_junction_adjustment.h"
-#include "device/text_conversion.h"
+#include "cli/unit_record.h"
 #include "serial/device_path.h"
 
 #ifdef _WIN32
-#include <io.h>
 #include <windows.h>
 #else
-#include <pwd.h>
 #include <unistd.h>
 #endif
 
 namespace {
-
-// The window's temperature box is read this far; a longer text is not one it would take whole.
-constexpr std::size_t kTemperatureTextLimit = 20;
-
-std::string HostName() {
-#ifdef _WIN32
-    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
-    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
-    if (GetComputerNameW(name, &size) == 0) return "station";
-    return Utf8FromUtf16(std::u16string(reinterpret_cast<const char16_t*>(name), size));
-#else
-    char name[256] = {};
-    if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "station";
-    return name;
-#endif
-}
-
-std::string LoginName(CliStreams& io) {
-#ifdef _WIN32
-    if (auto name = EnvironmentValue(io, "USERNAME")) return *name;
-#else
-    for (const char* variable : {"LOGNAME", "USER"}) {
-        if (auto name = EnvironmentValue(io, variable); name && !name->empty()) return *name;
-    }
-    if (const passwd* user = ::getpwuid(::geteuid())) return user->pw_name;
-#endif
-    return "unknown";
-}
-
-// "2026-12-08-1a2b3c4d": the day and the profile, so that a day's units of one profile are one
-// batch unless the operator names it.
-std::string DefaultBatch(const std::string& profile) {
-    return journal::UtcNow().substr(0, 10) + "-" + journal::Sha256Hex(profile).substr(0, 8);
-}
 
 bool OutputIsTerminal() {
 #ifdef _WIN32
@@ -101,29 +63,18 @@ int RunStation(const Session& session, const Request& request, const CLI::App& c
     settings.profile = EntryJson(settings.entry).dump();
 
     if (!request.adjust_to.empty()) {
-        const std::u16string text = Utf16FromUtf8(request.adjust_to);
-        settings.adjust_to_tenths =
-            text.size() <= kTemperatureTextLimit ? WantedColdJunctionTenths(text) : std::nullopt;
+        settings.adjust_to_tenths = WantedTenths(request.adjust_to);
         if (!settings.adjust_to_tenths) {
             return session.Fail(kExitUsage, "--adjust-to \"" + request.adjust_to +
                                                 "\" is not a temperature: write degrees with a "
                                                 "point, like 25, 25.0 or -5.2");
         }
-        const std::optional<std::string> code = AccessCode(session.io);
-        if (!code) {
-            return session.Fail(kExitUsage,
-                                "no access code: set TRANSMITTER_ACCESS_CODE or run on a terminal");
-        }
-        if (ParseLeadingInteger(Utf16FromUtf8(*code)) != kAccessCode) {
-            return session.Fail(kExitAccessCode, "wrong access code");
-        }
+        // Asked once, before any unit.
+        if (auto code = AccessRefused(session)) return *code;
     }
 
-    const std::string path =
-        request.journal.empty() ? journal::DefaultJournalPath() : request.journal;
-    std::string error;
-    const std::unique_ptr<journal::Journal> journal = journal::Journal::Open(path, error);
-    if (!journal) return session.Fail(kExitUsage, "cannot use the journal " + path + ": " + error);
+    const std::unique_ptr<journal::Journal> journal = OpenJournal(session, request);
+    if (!journal) return kExitUsage;
 
     settings.ports = slots;
     settings.batch = request.batch.empty() ? DefaultBatch(settings.profile) : request.batch;

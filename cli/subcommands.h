@@ -37,12 +37,15 @@ struct Request {
     // adjust
     std::string temperature;
 
+    // write, adjust and station: the journal (journal too)
+    std::string journal;
+    bool no_journal = false;
+    std::string batch;
+    std::string operator_name;
+
     // station
     std::vector<std::string> slots;
     std::string adjust_to;
-    std::string batch;
-    std::string operator_name;
-    std::string journal;
     int units = 0;
 
     // journal
@@ -62,6 +65,13 @@ Json EntryJson(const CheckedEntry& checked);
 // The access code from TRANSMITTER_ACCESS_CODE, else asked for on the terminal; none when
 // neither is there.
 std::optional<std::string> AccessCode(CliStreams& io);
+
+// A cold-junction temperature as typed, in tenths: degrees with a point, as the window's box
+// takes them; none for a text that is not one.
+std::optional<std::int16_t> WantedTenths(const std::string& text);
+// The exit code when the access code is missing or wrong (said on standard error); none when
+// it is right.
+std::optional<int> AccessRefused(const Session& session);
 
 // Each gives its exit code.
 int RunPorts(CliStreams& io, bool json);

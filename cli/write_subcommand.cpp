@@ -9,6 +9,7 @@
 #include <variant>
 
 #include "cli/subcommands.h"
+#include "cli/unit_record.h"
 #include "device/write_entry.h"
 
 namespace {
@@ -95,10 +96,10 @@ Json EntryJson(const CheckedEntry& checked) {
                 {"compensation", ShownByte(kCompensationWords, checked.compensation)}};
 }
 
-int RunWrite(const Session& session, const Request& request, const CLI::App& command) {
-    CheckedEntry checked;
-    if (auto code = CheckedEntryOf(session, request, command, checked)) return *code;
+namespace {
 
+int WriteChecked(const Session& session, const Request& request, const CheckedEntry& checked,
+                 journal::UnitRow& row) {
     const ConfigFrameSlots frame = BuildConfigurationFrame(
         checked.sensor_code, checked.upper, checked.lower < 0 ? -checked.lower : checked.lower,
         checked.lower < 0, checked.output, checked.fault, checked.compensation);
@@ -121,7 +122,9 @@ int RunWrite(const Session& session, const Request& request, const CLI::App& com
 
     const std::variant<ReadBack, int> read = ReadDevice(session);
     if (const int* code = std::get_if<int>(&read)) return *code;
-    const DeviceConfiguration& reads = std::get<ReadBack>(read).configuration;
+    const auto& [firmware, reads] = std::get<ReadBack>(read);
+    row.firmware = FirmwareText(firmware);
+    row.as_left = ConfigurationJson(session.port_name, firmware, reads);
     const std::string differences = ReadBackDifferences(checked, reads);
     if (session.json) {
         object["verified"] = differences.empty();
@@ -133,4 +136,16 @@ int RunWrite(const Session& session, const Request& request, const CLI::App& com
     }
     if (!differences.empty()) return session.Fail(kExitDevice, "verify failed: " + differences);
     return kExitOk;
+}
+
+}  // namespace
+
+int RunWrite(const Session& session, const Request& request, const CLI::App& command) {
+    CheckedEntry checked;
+    if (auto code = CheckedEntryOf(session, request, command, checked)) return *code;
+    UnitRecord record;
+    if (auto code = BeginUnitRecord(session, request, EntryJson(checked).dump(), record)) {
+        return *code;
+    }
+    return EndUnitRecord(session, record, WriteChecked(session, request, checked, record.row));
 }

@@ -31,6 +31,7 @@
 
 #include "cli/stop_signal.h"
 #include "cli/transmitter_cli_version.h"
+#include "journal/journal.h"
 #include "serial/device_path.h"
 #include "serial/port_discovery.h"
 #include "serial/serial_port.h"
@@ -84,6 +85,15 @@ void PrintTo(const CommandLineCase& row, std::ostream* os) {
 
 const std::string kRead = "AA AA 43 AA AA 42";
 const std::string kEntry = "--output 4-20 --fault high --compensation on";
+
+// The journal rows that write and adjust keep go to a folder of this test process's own, not
+// to the user's.
+const std::filesystem::path kDataFolder = [] {
+    const std::filesystem::path folder = std::filesystem::temp_directory_path() /
+                                         ("cli-test-data-" + std::to_string(::getpid()));
+    ::setenv("XDG_DATA_HOME", folder.c_str(), 1);
+    return folder;
+}();
 
 std::vector<std::string> Words(const std::string& line) {
     std::istringstream words(line);
@@ -207,6 +217,7 @@ class CommandLineTest : public ::testing::TestWithParam<CommandLineCase> {
         }
     }
     void TearDown() override {
+        std::filesystem::remove_all(kDataFolder);
         SetPortListSource({});
         if (other >= 0) {
             ::ioctl(other, TIOCNXCL);
@@ -478,6 +489,48 @@ TEST(CommandLineRoundTrip, ReadJsonFeedsWriteFrom) {
               kRead + " AA AA 44 03 01 5E 80 32 01 00 00 00 00 00 01 00 " + kRead);
 }
 
+
+// write and adjust keep a row per unit, as the station does, unless told not to.
+TEST(CommandLineJournal, WriteAndAdjustKeepTheirRowsUnlessToldNot) {
+    sim::SimulatedTransmitter device;
+    ASSERT_TRUE(device.IsRunning());
+    std::istringstream none;
+    std::ostringstream out, err;
+    CliStreams io{none, out, err,
+                  [](const std::string& name) {
+                      return name == "TRANSMITTER_ACCESS_CODE" ? std::optional<std::string>("8163")
+                                                               : std::nullopt;
+                  },
+                  {}};
+    const std::vector<std::string> port{"--port", device.PortPath()};
+    const auto run = [&](std::vector<std::string> args) {
+        args.insert(args.end(), port.begin(), port.end());
+        return RunCommandLine(args, io);
+    };
+    EXPECT_EQ(run(Words("write --verify --batch b1 --operator ann " + kEntry +
+                        " --sensor K --upper 300 --lower -50")), 0);
+    EXPECT_EQ(run(Words("write --sensor K --upper 9000 --lower 0 " + kEntry)), 2);
+    EXPECT_EQ(run(Words("write --no-journal --sensor K --upper 300 --lower 0 " + kEntry)), 0);
+    device.SetAdjustmentErrorTenths(15);
+    EXPECT_EQ(run(Words("adjust 25 --batch b1")), 1);
+
+    std::string error;
+    const auto journal = journal::Journal::Open(journal::DefaultJournalPath(), error);
+    ASSERT_TRUE(journal) << error;
+    const std::vector<journal::UnitRow> rows = journal->Rows({}, error);
+    ASSERT_EQ(rows.size(), 2u) << err.str();
+    const std::string shown = Utf8FromUtf16(PortNameFromDevicePath(device.PortPath()));
+    EXPECT_EQ(rows[0].slot, shown);
+    EXPECT_EQ(rows[0].operator_name, "ann");
+    EXPECT_EQ(rows[0].verdict, "pass");
+    EXPECT_EQ(rows[0].as_left, "{\"port\":\"" + shown + "\",\"firmware\":\"1.0.3\",\"sensor\":\"K\","
+                               "\"upper\":300,\"lower\":-50,\"output\":\"4-20\",\"fault\":\"high\"}");
+    EXPECT_EQ(rows[1].profile, "{\"adjust_to\":25.0}");
+    EXPECT_EQ(rows[1].verdict, "fail");
+    EXPECT_EQ(rows[1].error, "the transmitter reads 26.5, 1.5 from 25.0");
+    EXPECT_EQ(rows[1].cold_junction, 26.5);
+    std::filesystem::remove_all(kDataFolder);
+}
 
 // ---------------------------------------------------------------------------------------------
 // The program itself on a terminal, ended by a signal: at the access-code prompt it puts the

@@ -80,7 +80,7 @@ struct StationCase {
     Director before;   // before the station starts; may be empty
     Director during;   // may be empty
     int exit_code;
-    // The journal's rows, oldest first: verdict, firmware and the sensor found, "pass 1.0.3 K".
+    // The journal's rows, slot by slot: verdict, firmware and the sensor found, "pass 1.0.3 K".
     std::vector<std::string> verdicts;
     std::vector<std::string> wires;  // each device's; "N writes" counts its write frames
 };
@@ -141,8 +141,14 @@ TEST_P(StationTest, ConfiguresEachUnitOnceAndJournalsIt) {
     std::string error;
     const auto journal = journal::Journal::Open(journal_file, error);
     ASSERT_TRUE(journal) << error;
+    // Slot by slot, each slot's units in turn: slots start their units in any order.
     std::vector<std::string> verdicts;
-    for (const journal::UnitRow& unit : journal->Rows({}, error)) verdicts.push_back(Shown(unit));
+    const std::vector<journal::UnitRow> units = journal->Rows({}, error);
+    for (const auto& device : devices) {
+        for (const journal::UnitRow& unit : units) {
+            if (unit.slot == device->PortPath()) verdicts.push_back(Shown(unit));
+        }
+    }
     EXPECT_EQ(verdicts, row.verdicts);
     for (std::size_t i = 0; i < row.wires.size(); ++i) {
         const std::string wire = Hex(devices[i]->ReceivedValues());

@@ -1,0 +1,84 @@
+#include "cli/unit_record.h"
+
+#include <utility>
+
+#include "cli/subcommands.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <pwd.h>
+#include <unistd.h>
+#endif
+
+std::string HostName() {
+#ifdef _WIN32
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1];
+    DWORD size = MAX_COMPUTERNAME_LENGTH + 1;
+    if (GetComputerNameW(name, &size) == 0) return "station";
+    return Utf8FromUtf16(std::u16string(reinterpret_cast<const char16_t*>(name), size));
+#else
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "station";
+    return name;
+#endif
+}
+
+std::string LoginName(CliStreams& io) {
+#ifdef _WIN32
+    if (auto name = EnvironmentValue(io, "USERNAME")) return *name;
+#else
+    for (const char* variable : {"LOGNAME", "USER"}) {
+        if (auto name = EnvironmentValue(io, variable); name && !name->empty()) return *name;
+    }
+    if (const passwd* user = ::getpwuid(::geteuid())) return user->pw_name;
+#endif
+    return "unknown";
+}
+
+std::string DefaultBatch(const std::string& profile) {
+    return journal::UtcNow().substr(0, 10) + "-" + journal::Sha256Hex(profile).substr(0, 8);
+}
+
+std::unique_ptr<journal::Journal> OpenJournal(const Session& session, const Request& request) {
+    const std::string path =
+        request.journal.empty() ? journal::DefaultJournalPath() : request.journal;
+    if (path.empty()) {
+        session.Fail(kExitUsage, "no journal file: give --journal FILE");
+        return nullptr;
+    }
+    std::string error;
+    std::unique_ptr<journal::Journal> journal = journal::Journal::Open(path, error);
+    if (!journal) session.Fail(kExitUsage, "cannot use the journal " + path + ": " + error);
+    return journal;
+}
+
+std::optional<int> BeginUnitRecord(const Session& session, const Request& request,
+                                   const std::string& profile, UnitRecord& record) {
+    if (request.no_journal) return std::nullopt;
+    record.journal = OpenJournal(session, request);
+    if (!record.journal) return kExitUsage;
+    journal::UnitRow& row = record.row;
+    row.batch = request.batch.empty() ? DefaultBatch(profile) : request.batch;
+    row.station = HostName();
+    row.slot = session.port_name;
+    row.operator_name =
+        request.operator_name.empty() ? LoginName(session.io) : request.operator_name;
+    row.profile = profile;
+    row.tries = 1;
+    std::string error;
+    if (record.journal->Begin(row, error)) return std::nullopt;
+    return session.Fail(kExitDevice, "the journal cannot be written: " + error +
+                                         " (--no-journal goes on without it)");
+}
+
+int EndUnitRecord(const Session& session, UnitRecord& record, int code) {
+    if (!record.journal) return code;
+    journal::UnitRow& row = record.row;
+    row.verdict = code == kExitOk ? "pass" : code >= 128 ? "" : "fail";
+    if (code != kExitOk) row.error = session.failure;
+    std::string error;
+    if (record.journal->Finish(row, error)) return code;
+    session.Fail(kExitDevice, "the journal cannot be written: " + error);
+    return code == kExitOk ? kExitDevice : code;
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "cli/session.h"
+#include "journal/journal.h"
+
+struct Request;
+
+// Who and where, as the journal keeps them.
+std::string HostName();
+std::string LoginName(CliStreams& io);
+// "2026-12-08-1a2b3c4d": the day and the profile, so that a day's units of one profile are one
+// batch unless the operator names it.
+std::string DefaultBatch(const std::string& profile);
+// The journal that --journal names, else the user's; null, with the reason said, when it
+// cannot be used.
+std::unique_ptr<journal::Journal> OpenJournal(const Session& session, const Request& request);
+
+// The journal row of one `write` or `adjust`, as the station keeps its units' rows: begun
+// before the first byte goes out, completed with the verdict the exit code gives.
+struct UnitRecord {
+    std::unique_ptr<journal::Journal> journal;  // none with --no-journal
+    journal::UnitRow row;
+};
+
+// Begins the row for `profile` on the session's port; the exit code instead when the journal
+// cannot be used (nothing is sent then).
+std::optional<int> BeginUnitRecord(const Session& session, const Request& request,
+                                   const std::string& profile, UnitRecord& record);
+// Completes it: pass for 0, interrupted for a signal's code, fail otherwise with the error said.
+// Gives `code`, or 1 when the row could not be completed.
+int EndUnitRecord(const Session& session, UnitRecord& record, int code);
