@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -6,6 +7,13 @@
 #include "cli/station_display.h"
 #include "cli/subcommands.h"
 #include "cli/unit_record.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+
+#include <cstdio>
+#endif
 
 namespace {
 
@@ -63,6 +71,13 @@ int RunJournal(const Session& session, const Request& request) {
     const std::vector<journal::UnitRow> rows = journal->Rows(filter, error);
     if (!error.empty()) return session.Fail(kExitDevice, error);
     if (request.csv) {
+#ifdef _WIN32
+        // Its lines end in CR LF already; Windows' text mode would put a second CR before LF.
+        if (&session.io.out == &std::cout) {
+            std::cout.flush();
+            _setmode(_fileno(stdout), _O_BINARY);
+        }
+#endif
         session.io.out << journal::RowsAsCsv(rows);
         return kExitOk;
     }

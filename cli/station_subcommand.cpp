@@ -1,4 +1,5 @@
 #include <CLI/CLI.hpp>
+#include <cctype>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
@@ -44,9 +45,14 @@ std::optional<int> CheckedSlots(const Session& session, const Request& request,
         if (!port) return kExitUsage;
         slots.push_back(Utf8FromUtf16(*port));
         std::error_code error;
-        const std::string device =
+        std::string device =
             std::filesystem::weakly_canonical(DevicePathFromPortName(*port), error).string();
-        if (!devices.insert(error ? slots.back() : device).second) {
+        if (error) device = slots.back();
+#ifdef _WIN32
+        // COM3 and com3 are one port.
+        for (char& c : device) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+#endif
+        if (!devices.insert(device).second) {
             return session.Fail(kExitUsage, "--ports names " + slot + " twice");
         }
     }

@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "cli/subcommands.h"
+#include "serial/device_path.h"
 
 #ifdef _WIN32
 #include <windows.h>

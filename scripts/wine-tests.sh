@@ -7,7 +7,9 @@
 # mapped to COM7 and COM12 in a fresh Wine prefix. Both runs must pass, and each transmitter
 # must have received the same messages and sent the same replies in both. Then reads a fresh
 # transmitter's configuration with transmitter-cli.exe on COM7, and has it name a Cyrillic file
-# into a file and on a console. Finally runs the other Windows test programs under Wine.
+# into a file and on a console. Has transmitter-cli.exe's station configure two fresh transmitters
+# on COM4 and COM11 into a journal, and reads that back as CSV. Finally runs the other Windows
+# test programs under Wine.
 #
 # Environment: NATIVE_BUILD, WINDOWS_BUILD (build folders), JOBS (build jobs, default 2),
 # KEEP_WINE_WORK=1 (keep the prefix and the logs).
@@ -121,6 +123,69 @@ if grep -qE '\bSetConsole(Output)?CP\b' <<<"$imports"; then
 fi
 stop_wine
 echo "$shown"
+
+step "transmitter-cli.exe station on COM4 and COM11, two fresh transmitters, then its journal as CSV"
+start_transmitter wine-station-a
+printf 'COM4 %s\n' "$port" >"$work/station-ports"
+start_transmitter wine-station-b
+printf 'COM11 %s\n' "$port" >>"$work/station-ports"
+map_com_ports "$work/station-ports"
+# Named as an operator on Windows would, drive letter and backslashes.
+station_journal="Z:${work//\//\\}\\station.sqlite3"
+station_status=0
+# A slot whose unit never appears waits for it: without a limit a fault here would hang the run.
+timeout 120 wine "$windows_build/cli/transmitter-cli.exe" station --ports COM4,COM11 --sensor K \
+    --upper 300 --lower -50 --output 4-20 --fault high --compensation on \
+    --journal "$station_journal" --batch wine --operator ci --count 2 --json \
+    >"$work/station.out" 2>"$work/station.err" || station_status=$?
+journal_status=0
+wine "$windows_build/cli/transmitter-cli.exe" journal --journal "$station_journal" --csv \
+    >"$work/journal.csv" 2>"$work/journal.err" || journal_status=$?
+stop_wine
+stop_transmitters
+station_failed() {
+    echo "$*" >&2
+    tr -d '\r' <"$work/station.out" >&2
+    tr -d '\r' <"$work/station.err" "$work/journal.err" >&2
+    exit 1
+}
+csv_failed() {
+    echo "$*" >&2
+    od -c "$work/journal.csv" | tail -n 8 >&2
+    exit 1
+}
+[ "$station_status" -eq 0 ] ||
+    station_failed "transmitter-cli.exe station ended with $station_status, not 0"
+ended=$(tr -d '\r' <"$work/station.out" | grep -E '^\{"event":"unit ended",' || true)
+[ "$(wc -l <<<"$ended")" -eq 2 ] || station_failed "transmitter-cli.exe station ended not two units"
+for slot in COM4 COM11; do
+    pattern="^\\{\"event\":\"unit ended\",\"slot\":\"$slot\",.*\"verdict\":\"pass\"[,}]"
+    grep -qE "$pattern" <<<"$ended" ||
+        station_failed "transmitter-cli.exe station ended no unit on $slot with verdict pass"
+done
+[ "$journal_status" -eq 0 ] ||
+    station_failed "transmitter-cli.exe journal ended with $journal_status, not 0"
+# Each line ends in CR LF, once: a stream in text mode would put a CR of its own before the LF.
+if [ "$(wc -l <"$work/journal.csv")" -ne 3 ] ||
+    [ "$(grep -c $'[^\r]\r$' "$work/journal.csv")" -ne 3 ]; then
+    csv_failed "the journal's CSV is not three lines each ending in one CR LF"
+fi
+csv=$(tr -d '\r' <"$work/journal.csv")
+header=id,unit,batch,station,slot,operator,profile,profile_sha256,started_at,finished_at,firmware
+header+=,as_found,as_left,cold_junction,verdict,error,tries
+[ "$(head -n 1 <<<"$csv")" = "$header" ] || csv_failed "the journal's CSV header is not $header"
+# The fields before the profile's quoted JSON and after the last JSON hold no comma.
+for slot in COM4 COM11; do
+    grep -qE "^[0-9a-f-]{36},[^,]+,wine,[^,]+,$slot,ci,.*,pass,,[0-9]+\$" <<<"$csv" ||
+        csv_failed "the journal's CSV has no passed unit of batch wine on $slot"
+done
+unit_wire="AA AA|43|AA AA|42|AA AA|44 03 01 5E 80 32 01 00 00 00 00 00 01 00|AA AA|42|AA AA|45"
+for device in wine-station-a wine-station-b; do
+    wire=$(messages_of "$device" | sed -E 's/^in: ([0-9A-F ]+) +out:.*/\1/' | sed 's/ *$//' |
+        paste -sd '|')
+    [ "$wire" = "$unit_wire" ] || { echo "$device received $wire, not $unit_wire" >&2; exit 1; }
+done
+echo "exit 0, two units passed on COM4 and COM11 and in the CSV, each received as $unit_wire"
 
 step "The Windows programs import only system DLLs: the window a GUI program, the command line a console one"
 "$root/scripts/check-windows-exe.sh" "$windows_build/app/win32/transmitter-configurator.exe"

@@ -143,6 +143,9 @@ class Slot {
     }
     // Ends the unit: its verdict, its row completed, the event.
     void End(journal::UnitRow& row, std::string verdict, const std::string& why = {});
+    // An event of this slot.
+    Event Told(Event::Kind kind, SlotState state, Step step = Step::kNone) const;
+    void JournalFailed(const std::string& error);
 
     Station& station_;
     std::size_t index_;
@@ -157,11 +160,7 @@ void Slot::Show(SlotState state, Step step, std::string detail) {
     shown_state_ = state;
     shown_step_ = step;
     shown_detail_ = detail;
-    Event event;
-    event.slot = index_;
-    event.port = station_.settings().ports[index_];
-    event.state = state;
-    event.step = step;
+    Event event = Told(Event::Kind::kSlot, state, step);
     event.detail = std::move(detail);
     station_.Report(std::move(event));
 }
@@ -214,19 +213,10 @@ bool Slot::RunUnit(const FirmwareVersion& firmware) {
     row.tries = 1;
     std::string error;
     if (!station_.journal().Begin(row, error)) {
-        Event event;
-        event.kind = Event::Kind::kJournalFailed;
-        event.slot = index_;
-        event.port = row.slot;
-        event.detail = "the journal cannot be written: " + error;
-        station_.Report(std::move(event));
+        JournalFailed(error);
         return true;
     }
-    Event started;
-    started.kind = Event::Kind::kUnitStarted;
-    started.slot = index_;
-    started.port = row.slot;
-    started.state = SlotState::kRunning;
+    Event started = Told(Event::Kind::kUnitStarted, SlotState::kRunning);
     started.row = row;
     station_.Report(std::move(started));
 
@@ -312,20 +302,27 @@ void Slot::End(journal::UnitRow& row, std::string verdict, const std::string& wh
         // Its row stays without a verdict: the unit must not be shown passed.
         row.verdict.clear();
         Note(row, "the journal cannot be written: " + error);
-        Event event;
-        event.kind = Event::Kind::kJournalFailed;
-        event.slot = index_;
-        event.port = row.slot;
-        event.detail = "the journal cannot be written: " + error;
-        station_.Report(std::move(event));
+        JournalFailed(error);
     }
-    Event ended;
-    ended.kind = Event::Kind::kUnitEnded;
-    ended.slot = index_;
-    ended.port = row.slot;
-    ended.state = SlotState::kDone;
+    Event ended = Told(Event::Kind::kUnitEnded, SlotState::kDone);
     ended.row = row;
     station_.Report(std::move(ended));
+}
+
+Event Slot::Told(Event::Kind kind, SlotState state, Step step) const {
+    Event event;
+    event.kind = kind;
+    event.slot = index_;
+    event.port = station_.settings().ports[index_];
+    event.state = state;
+    event.step = step;
+    return event;
+}
+
+void Slot::JournalFailed(const std::string& error) {
+    Event event = Told(Event::Kind::kJournalFailed, SlotState::kRunning);
+    event.detail = "the journal cannot be written: " + error;
+    station_.Report(std::move(event));
 }
 
 }  // namespace

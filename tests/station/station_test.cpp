@@ -25,6 +25,7 @@
 #include "journal/journal.h"
 #include "serial/device_path.h"
 #include "sim/simulated_transmitter.h"
+#include "sim/trace_format.h"
 
 namespace {
 
@@ -37,15 +38,6 @@ const std::string kProfile =
 // What a unit of firmware 1.0.3 receives from its probe to its cold-junction reading.
 const std::string kUnit =
     "AA AA 43 AA AA 42 AA AA 44 03 01 5E 80 32 01 00 00 00 00 00 01 00 AA AA 42 AA AA 45";
-
-std::string Hex(const std::vector<std::uint8_t>& bytes) {
-    std::string text;
-    for (std::uint8_t b : bytes) {
-        text += (text.empty() ? "" : " ") + std::string{"0123456789ABCDEF"[b >> 4]} +
-                "0123456789ABCDEF"[b & 0xF];
-    }
-    return text;
-}
 
 bool Heard(const sim::SimulatedTransmitter& device, std::uint8_t command, int times = 1) {
     int seen = 0;
@@ -151,7 +143,7 @@ TEST_P(StationTest, ConfiguresEachUnitOnceAndJournalsIt) {
     }
     EXPECT_EQ(verdicts, row.verdicts);
     for (std::size_t i = 0; i < row.wires.size(); ++i) {
-        const std::string wire = Hex(devices[i]->ReceivedValues());
+        const std::string wire = sim::HexBytes(devices[i]->ReceivedValues());
         if (row.wires[i].ends_with(" writes")) {
             std::size_t writes = 0;
             for (std::size_t at = wire.find("AA AA 44"); at != std::string::npos;
@@ -223,12 +215,12 @@ INSTANTIATE_TEST_SUITE_P(Slots, StationTest, ::testing::ValuesIn(std::vector<Sta
     {"a slot another program holds is left alone", 2, 2, kProfile + " --count 1",
      [](Devices& d) {
          std::ofstream(LockFileOf(*d[1])) << std::setw(10) << 1 << '\n';
-     }, {}, 0, {"pass 1.0.3 K"}, {kUnit, ""}},
+     }, {}, 0, {"pass 1.0.3 K"}, {kUnit, "-"}},
     {"a port on no slot is never written", 2, 1, kProfile + " --count 1", {}, {}, 0,
-     {"pass 1.0.3 K"}, {kUnit, ""}},
+     {"pass 1.0.3 K"}, {kUnit, "-"}},
     {"a profile outside the sensor's range is refused before any port", 2, 2,
      "--sensor K --upper 2000 --lower 0 --output 4-20 --fault high --compensation on", {}, {}, 2,
-     {}, {"", ""}},
+     {}, {"-", "-"}},
 }));
 // clang-format on
 

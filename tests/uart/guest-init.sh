@@ -12,6 +12,9 @@ mount -t devtmpfs devtmpfs /dev
 exec </dev/console >/dev/console 2>&1
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
+# The lock folder a Debian system boots with: terminal programs and transmitter-cli mark the
+# ports they use there.
+mkdir -p /run/lock
 echo 1 >/proc/sys/kernel/printk # kernel messages would break into the case lines
 for module in usb-common usbcore xhci-hcd xhci-pci usbserial ftdi_sio; do
     insmod /lib/modules/$module.ko || echo "insmod $module failed"
