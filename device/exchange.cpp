@@ -143,8 +143,9 @@ Result<std::int16_t> ColdJunctionFrom(const Link& link, const Result<Bytes>& rep
 }  // namespace
 
 bool PauseUntil(const Link& link, Clock::time_point until) {
-    // A signal cannot wake a sleeping thread portably, so the wait looks at the stop this often.
-    constexpr auto kLookEvery = 20ms;
+    // A signal cannot wake a sleeping thread portably, so the wait looks at the stop this often:
+    // soon enough for a person, and seldom enough for a station's idle slots.
+    constexpr auto kLookEvery = 100ms;
     while (!Stopped(link)) {
         const auto now = Clock::now();
         if (now >= until) return true;

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -130,33 +131,47 @@ std::optional<OpenFailure> LockFileHolder(const std::string& path) {
     return std::nullopt;
 }
 
+// A file holding this process's id, made beside the lock file and put in its place by link(),
+// so that the lock file is never seen without its id, even when the process dies midway.
+// Empty when it cannot be made (the folder is not writable).
+std::string WrittenIdFile(const std::string& folder) {
+    // One name per opening: a station opens its slots' ports from several threads at once.
+    static std::atomic<unsigned> openings{0};
+    const std::string path = folder + "/LTMP." + std::to_string(::getpid()) + "." +
+                             std::to_string(openings.fetch_add(1));
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return {};
+    char text[16];
+    const int length = std::snprintf(text, sizeof text, "%10ld\n", static_cast<long>(::getpid()));
+    const bool written = ::write(fd, text, static_cast<std::size_t>(length)) == length;
+    ::close(fd);
+    if (written) return path;
+    ::unlink(path.c_str());
+    return {};
+}
+
 // Creates the lock file, or tells why the device is taken. An empty `created` with no failure:
 // the folder is missing or not writable, and the other checks of the opening have to do.
 std::optional<OpenFailure> TakeLockFile(const std::string& device_path, std::string& created) {
     const std::string folder = LockFolder();
     if (folder.empty()) return std::nullopt;
     const std::string path = LockFileFor(device_path, folder);
-    // A second round for a file that was stale or appeared between the look and the creation.
+    const std::string id_file = WrittenIdFile(folder);
+    if (id_file.empty()) return std::nullopt;
+    std::optional<OpenFailure> refused;
+    // A second round for a file that was stale or appeared between the look and the link.
     for (int round = 0; round < 2; ++round) {
-        if (auto holder = LockFileHolder(path)) return holder;
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd < 0) {
-            if (errno == EEXIST) continue;
-            return std::nullopt;
+        refused = LockFileHolder(path);
+        if (refused) break;
+        if (::link(id_file.c_str(), path.c_str()) == 0) {
+            created = path;
+            break;
         }
-        char text[16];
-        const int length =
-            std::snprintf(text, sizeof text, "%10ld\n", static_cast<long>(::getpid()));
-        const bool written = ::write(fd, text, static_cast<std::size_t>(length)) == length;
-        ::close(fd);
-        if (!written) {
-            ::unlink(path.c_str());
-            return std::nullopt;
-        }
-        created = path;
-        return std::nullopt;
+        if (errno != EEXIST) break;
+        refused = Busy("lock file " + path);
     }
-    return LockFileHolder(path).value_or(Busy("lock file " + path));
+    ::unlink(id_file.c_str());
+    return refused;
 }
 
 // ---- Holders the lock file does not show ---------------------------------------------------
