@@ -165,6 +165,18 @@ bench-cli: deps
 	cmake --build build -j $(JOBS) --target transmitter-cli transmitter-sim
 	./scripts/bench-cli.sh build
 
+# A benchmark, not a test (neither `make test` nor CI runs it): transmitter-cli station against
+# simulated transmitters, each figure beside its target: one unit alone (T1), 8 and 32 slots
+# with a unit each from the start (within 1.2 and 1.5 x T1), the processor time while 32 empty
+# slots probe for PROBE_SECONDS (default 60; within 3 % of one core), peak memory at 32 slots
+# (25 MB), and the slowest journal commit with 32 slots writing at once. RUNS (default 3).
+PROBE_SECONDS ?= 60
+.PHONY: bench-station
+bench-station: deps
+	cmake -S . -B build $(CMAKE_FLAGS)
+	cmake --build build -j $(JOBS) --target station-bench transmitter-cli
+	RUNS=$(or $(RUNS),3) ./build/tests/station/station-bench $(PROBE_SECONDS)
+
 # A benchmark, not a test (neither `make test` nor CI runs it): each operation of the real window,
 # offscreen, against the simulated transmitter, RUNS times (default 5), worst and median: the
 # time from its preamble to its outcome beside the waits it is designed from (target: within

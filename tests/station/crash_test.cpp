@@ -1,20 +1,20 @@
-// The station killed outright at a random moment, again and again on one journal file: what it
-// leaves must be a sound database in which no written unit goes unrecorded and no unit passes
-// without the read-back that proves its write.
+// The station killed outright, again and again on one journal file: what it leaves must be a
+// sound database in which no written unit goes unrecorded and no unit passes without the
+// read-back that proves its write, and ports that the next station can open.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sqlite3.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
-#include <map>
 #include <nlohmann/json.hpp>
 #include <numeric>
 #include <random>
@@ -32,9 +32,11 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Table = std::vector<std::vector<std::string>>;  // NULL reads "NULL"
 
-constexpr int kRuns = 12;
-// A unit is done about 2.6 s after the station starts, so kills in this span land in probing,
-// each step of the unit, and after its verdict.
+// A unit is done about 2.6 s after the station starts, so timed kills in this span land in
+// probing, in each step of the unit and after its verdict. The moment that matters most, the
+// write frame landing (its row must be committed by then), is too short to hit by chance: in
+// the aimed runs the device kills the station as it hears that frame.
+constexpr int kTimedRuns = 12, kAimedRuns = 2;
 constexpr double kEarliest = 0.3, kLatest = 5.0;
 
 // Standard output and error both go to `output`, to be shown when a run goes wrong.
@@ -78,7 +80,7 @@ Table Query(const fs::path& file, const std::string& sql) {
     return table;
 }
 
-// What a transmitter made of the lines in one run, in the order it heard them.
+// What a transmitter made of the line in one run, in the order it heard it.
 struct Heard {
     bool anything = false, written = false, read_back = false;
 };
@@ -94,80 +96,113 @@ Heard HeardBy(const sim::SimulatedTransmitter& device) {
     return heard;
 }
 
-// Each slot's last state and step, as the station reported them before it died.
-std::string LastSteps(const fs::path& output) {
-    std::map<std::string, std::string> last;
-    std::istringstream lines(Contents(output));
-    for (std::string line; std::getline(lines, line);) {
-        const auto event = nlohmann::json::parse(line, nullptr, false);
-        if (event.is_discarded() || event.value("event", "") != "slot") continue;
-        last[event["slot"]] = event.value("state", "") + (event["step"].is_string()
-                                                              ? ": " + event["step"].get<std::string>()
-                                                              : "");
-    }
-    std::string shown;
-    for (const auto& [slot, state] : last) shown += "  " + slot + " " + state;
-    return shown;
+// A device that kills the process in `aimed` (once) when it hears a configuration written.
+sim::Options Aiming(std::atomic<pid_t>& aimed) {
+    sim::Options options;
+    options.on_message = [&aimed](const sim::TraceEntry& entry) {
+        if (entry.received.size() == 14 && entry.received[0] == 0x44) {
+            if (const pid_t pid = aimed.exchange(0); pid > 0) ::kill(pid, SIGKILL);
+        }
+    };
+    return options;
 }
 
-TEST(StationCrashTest, AKilledStationLeavesAJournalThatTellsTheTruth) {
+class StationCrashTest : public ::testing::Test {
+  protected:
+    StationCrashTest() {
+        for (const sim::SimulatedTransmitter& device : devices_) {
+            held_.push_back(
+                ::open(device.PortPath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+        }
+        fs::create_directories(folder_);
+    }
+    ~StationCrashTest() override {
+        for (const int fd : held_) ::close(fd);
+        // Left behind, a lock of these terminals would refuse whichever test gets them next.
+        for (const sim::SimulatedTransmitter& device : devices_) {
+            fs::remove(LockOf(device), ignored_);
+        }
+        fs::remove_all(folder_, ignored_);
+    }
+    static fs::path LockOf(const sim::SimulatedTransmitter& device) {
+        return "/run/lock/LCK..pts_" + fs::path(device.PortPath()).filename().string();
+    }
+
+    std::atomic<pid_t> aimed_{0};
+    sim::SimulatedTransmitter devices_[2] = {sim::SimulatedTransmitter(Aiming(aimed_)),
+                                             sim::SimulatedTransmitter()};
+    // A real port's exclusive mode goes with its last close. These terminals never close (each
+    // device holds its end), so what a killed station left on is cleared, as the kernel would.
+    std::vector<int> held_;
+    const fs::path folder_ =
+        fs::temp_directory_path() / ("station_crash_test-" + std::to_string(::getpid()));
+    std::error_code ignored_;
+};
+
+TEST_F(StationCrashTest, LeavesAJournalThatTellsTheTruthAndPortsThatOpen) {
     const char* repeated = std::getenv("STATION_CRASH_SEED");
     const unsigned seed = repeated != nullptr ? std::stoul(repeated) : std::random_device()();
     SCOPED_TRACE("seed " + std::to_string(seed) + " (STATION_CRASH_SEED=seed repeats it)");
     std::mt19937 random(seed);
-    // One slice of the span per run, shuffled: every step gets its kills, in no fixed order.
-    std::vector<int> slices(kRuns);
+    // One slice of the span per timed run, the aimed runs among them, in a shuffled order.
+    std::vector<int> slices(kTimedRuns + kAimedRuns);
     std::iota(slices.begin(), slices.end(), 0);
     std::shuffle(slices.begin(), slices.end(), random);
     std::uniform_real_distribution<double> within(0, 1);
-
-    const fs::path folder =
-        fs::temp_directory_path() / ("station_crash_test-" + std::to_string(::getpid()));
-    fs::create_directories(folder);
-    const fs::path journal = folder / "journal.sqlite3", output = folder / "output";
-    sim::SimulatedTransmitter devices[2];
+    const fs::path journal = folder_ / "journal.sqlite3", output = folder_ / "output";
     // A J sensor where the station writes a K: only a write that went through reads back right.
     std::array<std::uint8_t, 14> fresh = sim::Options{}.configuration;
     fresh[1] = 8;
 
-    for (int run = 0; run < kRuns; ++run) {
-        for (sim::SimulatedTransmitter& device : devices) {
+    for (int run = 0; run < kTimedRuns + kAimedRuns; ++run) {
+        for (sim::SimulatedTransmitter& device : devices_) {
             device.SetConfiguration(fresh);
             device.Lock();
             device.ClearRecords();
         }
         const std::string batch = "run-" + std::to_string(run);
+        const bool aiming = slices[run] >= kTimedRuns;
+        const double slice = (kLatest - kEarliest) / kTimedRuns;
         const std::chrono::duration<double> delay(
-            kEarliest + (slices[run] + within(random)) * (kLatest - kEarliest) / kRuns);
-        SCOPED_TRACE(batch + ", killed after " + std::to_string(delay.count()) + " s");
+            aiming ? kLatest : kEarliest + (slices[run] + within(random)) * slice);
+        SCOPED_TRACE(batch + " killed " +
+                     (aiming ? "as its write landed" : "after " + std::to_string(delay.count())));
+        const std::string ports = devices_[0].PortPath() + "," + devices_[1].PortPath();
         const pid_t child = Launch(
-            {"station", "--ports", devices[0].PortPath() + "," + devices[1].PortPath(), "--sensor",
-             "K", "--upper", "300", "--lower", "-50", "--output", "4-20", "--fault", "high",
-             "--compensation", "on", "--json", "--journal", journal, "--batch", batch},
+            {"station", "--ports", ports,       "--sensor", "K",       "--upper", "300",
+             "--lower", "-50",     "--output",  "4-20",     "--fault", "high",    "--compensation",
+             "on",      "--json",  "--journal", journal,    "--batch", batch},
             output);
         ASSERT_GT(child, 0);
-        std::this_thread::sleep_for(delay);
-        ::kill(child, SIGKILL);
+        if (aiming) aimed_ = child;
+        const auto deadline = std::chrono::steady_clock::now() + delay;
         int status = 0;
-        ASSERT_EQ(::waitpid(child, &status, 0), child);
-        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL)
-            << "it ended before the kill, status " << status << ":\n"
-            << Contents(output);
-        std::cout << batch << " killed after " << delay.count() << " s:" << LastSteps(output)
-                  << std::endl;
-        // Bytes still in the pseudo-terminals reach the devices, and a frame cut short expires,
-        // before their records are read and cleared.
+        pid_t reaped = 0;
+        while ((reaped = ::waitpid(child, &status, WNOHANG)) == 0 &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(1ms);
+        }
+        if (reaped == 0) ::kill(child, SIGKILL);
+        ASSERT_EQ(reaped == 0 ? ::waitpid(child, &status, 0) : reaped, child);
+        aimed_ = 0;
+        ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << Contents(output);
+        for (const int fd : held_) ::ioctl(fd, TIOCNXCL);
+        // Bytes still in the terminals reach the devices, and a frame cut short expires, before
+        // their records are read and cleared.
         std::this_thread::sleep_for(300ms);
 
         EXPECT_EQ(Query(journal, "PRAGMA integrity_check"), Table{{"ok"}});
-        const Table rows = Query(journal, "SELECT slot, verdict, as_left IS NOT NULL FROM units "
-                                          "WHERE batch = '" + batch + "'");
-        for (const sim::SimulatedTransmitter& device : devices) {
+        const std::string of_batch = " FROM units WHERE batch = '" + batch + "'";
+        const Table rows = Query(journal, "SELECT slot, verdict, as_left IS NOT NULL" + of_batch);
+        if (aiming) {
+            EXPECT_TRUE(HeardBy(devices_[0]).written) << "the aim missed";
+        }
+        for (const sim::SimulatedTransmitter& device : devices_) {
             const Heard heard = HeardBy(device);
             const std::string port = device.PortPath();
-            // A stale lock of the run before would leave the port refused, and this run vacuous.
+            // Refused after the run before, the port would make this run prove nothing.
             if (delay > 1s) {
-                EXPECT_TRUE(heard.anything) << port << "\n" << Contents(output);
+                EXPECT_TRUE(heard.anything) << port << " unused:\n" << Contents(output);
             }
             const auto own = [&port](const auto& row) { return row[0] == port; };
             if (heard.written) {
@@ -177,6 +212,12 @@ TEST(StationCrashTest, AKilledStationLeavesAJournalThatTellsTheTruth) {
                 if (own(row) && row[1] == "pass") {
                     EXPECT_TRUE(row[2] == "1" && heard.read_back) << port << " passed unverified";
                 }
+            }
+            // An empty lock file says nothing of its holder, so every later opening is refused.
+            if (fs::exists(LockOf(device)) && fs::file_size(LockOf(device)) == 0) {
+                ADD_FAILURE() << "the killed station left " << LockOf(device)
+                              << " empty, which refuses the port until someone deletes it";
+                fs::remove(LockOf(device));
             }
         }
     }
@@ -197,14 +238,6 @@ TEST(StationCrashTest, AKilledStationLeavesAJournalThatTellsTheTruth) {
     }
     EXPECT_FALSE(unfinished.empty()) << "no kill landed within a unit";
     EXPECT_EQ(shown, unfinished);
-
-    // Our own ports: the locks the last kill left would only wait for the next opening to go.
-    for (const sim::SimulatedTransmitter& device : devices) {
-        std::error_code ignored;
-        fs::remove("/run/lock/LCK..pts_" + fs::path(device.PortPath()).filename().string(),
-                   ignored);
-    }
-    fs::remove_all(folder);
 }
 
 }  // namespace

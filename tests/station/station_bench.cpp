@@ -52,10 +52,27 @@ Finished RunStation(const std::vector<std::string>& ports, int count, Seconds pr
                     const fs::path& journal, const std::string& batch) {
     std::string list;
     for (const std::string& port : ports) list += (list.empty() ? "" : ",") + port;
-    std::vector<std::string> words{TRANSMITTER_CLI, "station", "--ports", list, "--sensor", "K",
-                                   "--upper", "300", "--lower", "-50", "--output", "4-20",
-                                   "--fault", "high", "--compensation", "on", "--json",
-                                   "--journal", journal.string(), "--batch", batch};
+    std::vector<std::string> words{TRANSMITTER_CLI,
+                                   "station",
+                                   "--ports",
+                                   list,
+                                   "--sensor",
+                                   "K",
+                                   "--upper",
+                                   "300",
+                                   "--lower",
+                                   "-50",
+                                   "--output",
+                                   "4-20",
+                                   "--fault",
+                                   "high",
+                                   "--compensation",
+                                   "on",
+                                   "--json",
+                                   "--journal",
+                                   journal.string(),
+                                   "--batch",
+                                   batch};
     if (count > 0) words.insert(words.end(), {"--count", std::to_string(count)});
     std::vector<char*> argv;
     for (std::string& word : words) argv.push_back(word.data());
@@ -209,9 +226,10 @@ int main(int argc, char** argv) {
     };
 
     try {
-        std::printf("station-bench: %d runs of each timed case (median judged, worst beside it); "
-                    "journal in %s\n\n",
-                    runs, folder.c_str());
+        std::printf(
+            "station-bench: %d runs of each timed case (median judged, worst beside it); "
+            "journal in %s\n\n",
+            runs, folder.c_str());
         std::vector<double> alone, eight, thirty_two;
         double peak_units = 0;
         int batch = 0;
@@ -246,12 +264,12 @@ int main(int argc, char** argv) {
         const Finished idle = RunStation(slots(kSlots, 0), 0, probing, journal, "bench-idle");
         const double share = idle.cpu_seconds / idle.wall_seconds * 100;
         Line(Format("CPU, 32 empty slots probing %.0f s", probing.count()),
-             Format("%.2f %% of one core", share) + Format(" (%.2f s)", idle.cpu_seconds),
-             "<= 3 %", Met(share <= 3));
+             Format("%.2f %% of one core", share) + Format(" (%.2f s)", idle.cpu_seconds), "<= 3 %",
+             Met(share <= 3));
         Line("Peak memory, 32 slots with units (maxrss)", Format("%.1f MiB", peak_units),
              "<= 25 MB", Met(peak_units <= 25));
-        Line("Peak memory, 32 slots probing (maxrss)", Format("%.1f MiB", idle.peak_mb),
-             "<= 25 MB", Met(idle.peak_mb <= 25));
+        Line("Peak memory, 32 slots probing (maxrss)", Format("%.1f MiB", idle.peak_mb), "<= 25 MB",
+             Met(idle.peak_mb <= 25));
 
         const auto [begin, finish] = SlowestCommits(folder / "commits.sqlite3");
         const std::string rows = std::to_string(kSlots) + " threads x " +
