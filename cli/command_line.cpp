@@ -158,9 +158,12 @@ int Run(const std::vector<std::string>& args, CliStreams& io, Clock::time_point 
     journal->add_option("--verdict", request.verdict, "Only units with this verdict")
         ->type_name("pass|fail|interrupted")
         ->check(CLI::IsMember({"pass", "fail", "interrupted"}));
-    journal->add_flag("--csv", request.csv, "RFC 4180 CSV with a header row, for a spreadsheet");
-    journal->add_flag("--summary", request.summary,
-                      "The units, passed, failed and interrupted per batch");
+    CLI::Option* csv = journal->add_flag("--csv", request.csv,
+                                         "RFC 4180 CSV with a header row, for a spreadsheet");
+    journal
+        ->add_flag("--summary", request.summary,
+                   "The units, passed, failed and interrupted per batch")
+        ->excludes(csv);
     write->add_flag("--verify", request.verify, "Read the configuration back and compare");
     // Without a description, so that the help shows the option's value as SECONDS, not as
     // its range.

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -40,6 +41,14 @@ void PrintTable(const Session& session, const std::vector<std::vector<std::strin
 }  // namespace
 
 int RunJournal(const Session& session, const Request& request) {
+    // Listing never makes a journal: a mistyped name would list nothing, as if it were empty.
+    const std::string path =
+        request.journal.empty() ? journal::DefaultJournalPath() : request.journal;
+    std::error_code missing;
+    if (!std::filesystem::exists(std::filesystem::path(std::u8string(path.begin(), path.end())),
+                                 missing)) {
+        return session.Fail(kExitUsage, "no journal at " + path);
+    }
     const std::unique_ptr<journal::Journal> journal = OpenJournal(session, request);
     if (!journal) return kExitUsage;
     std::string error;

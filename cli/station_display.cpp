@@ -1,5 +1,6 @@
 #include "cli/station_display.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
@@ -46,12 +47,13 @@ Json UnitJson(const journal::UnitRow& row) {
 }
 
 StationDisplay::StationDisplay(const Session& session, std::vector<std::string> slots,
-                               std::string batch, bool terminal, bool colour)
+                               std::string batch, bool terminal, bool colour, std::size_t columns)
     : session_(session),
       slots_(std::move(slots)),
       batch_(std::move(batch)),
       terminal_(terminal && !session.json),
       colour_(colour),
+      columns_(columns),
       lines_(slots_.size()) {}
 
 void StationDisplay::Show(const station::Event& event) {
@@ -124,22 +126,37 @@ void StationDisplay::Draw() {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count() / 3600;
     char rate[32];
     std::snprintf(rate, sizeof rate, "%.0f", hours > 0 ? (passed_ + failed_) / hours : 0.0);
-    screen += "\x1b[2Kbatch " + batch_ + "   " +
-              Paint("passed " + std::to_string(passed_), kGreen) + "   " +
-              (failed_ > 0 ? Paint("failed " + std::to_string(failed_), kRed) : "failed 0") +
-              "   " + rate + " units/h\n";
+    const std::string passed = "passed " + std::to_string(passed_);
+    const std::string failed = "failed " + std::to_string(failed_);
+    const std::string tail = std::string("   ") + rate + " units/h";
+    const std::string head = "batch " + batch_ + "   ";
+    // A line wider than the terminal would wrap, and the redraw would then climb too few lines:
+    // every line is cut to the width, the reasons last.
+    const std::size_t limit = columns_ > 1 ? columns_ - 1 : std::string::npos;
+    if ((head + passed + "   " + failed + tail).size() > limit) {
+        screen += "\x1b[2K" + (head + passed + "   " + failed + tail).substr(0, limit) + "\n";
+    } else {
+        screen += "\x1b[2K" + head + Paint(passed, kGreen) + "   " +
+                  (failed_ > 0 ? Paint(failed, kRed) : failed) + tail + "\n";
+    }
     std::size_t width = 0;
     for (const std::string& slot : slots_) width = std::max(width, slot.size());
     for (std::size_t i = 0; i < slots_.size(); ++i) {
         const SlotLine& line = lines_[i];
-        std::string text = slots_[i] + std::string(width - slots_[i].size() + 2, ' ');
-        const char* colour = line.state.rfind("busy", 0) == 0 || line.state.rfind("absent", 0) == 0
-                                 ? kYellow
-                                 : nullptr;
-        text += colour ? Paint(line.state, colour) : line.state;
-        if (!line.last.empty()) {
-            text += "   last " + Paint(line.last, line.last_failed ? kRed : kGreen);
-        }
+        std::size_t room = limit;
+        const auto fit = [&room](std::string text) {
+            text = text.substr(0, room);
+            room -= std::min(room, text.size());
+            return text;
+        };
+        std::string text = fit(slots_[i] + std::string(width - slots_[i].size() + 2, ' '));
+        const std::string state = fit(line.state);
+        const char* colour =
+            state.rfind("busy", 0) == 0 || state.rfind("absent", 0) == 0 ? kYellow : nullptr;
+        text += colour ? Paint(state, colour) : state;
+        const std::string label = fit(line.last.empty() ? "" : "   last ");
+        const std::string last = fit(line.last);
+        if (!last.empty()) text += label + Paint(last, line.last_failed ? kRed : kGreen);
         screen += "\x1b[2K" + text + "\n";
     }
     session_.io.out << screen << std::flush;

@@ -13,8 +13,9 @@
 // with --json: one JSON object per line for each event, a unit's end with its whole record.
 class StationDisplay {
   public:
+    // `columns`: the terminal's width, 0 when unknown.
     StationDisplay(const Session& session, std::vector<std::string> slots, std::string batch,
-                   bool terminal, bool colour);
+                   bool terminal, bool colour, std::size_t columns);
     // Called one event at a time.
     void Show(const station::Event& event);
     // The closing line (or object) with the counts.
@@ -34,6 +35,7 @@ class StationDisplay {
     std::string batch_;
     bool terminal_;
     bool colour_;
+    std::size_t columns_;
     bool drawn_ = false;
     std::vector<SlotLine> lines_;
     int passed_ = 0;

@@ -17,6 +17,7 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <sys/ioctl.h>
 #include <unistd.h>
 #endif
 
@@ -31,6 +32,18 @@ bool OutputIsTerminal() {
     return SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 #else
     return ::isatty(STDOUT_FILENO) != 0;
+#endif
+}
+
+std::size_t TerminalColumns() {
+#ifdef _WIN32
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info) == 0) return 0;
+    return static_cast<std::size_t>(info.srWindow.Right - info.srWindow.Left + 1);
+#else
+    winsize size{};
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0) return 0;
+    return size.ws_col;
 #endif
 }
 
@@ -101,8 +114,10 @@ int RunStation(const Session& session, const Request& request, const CLI::App& c
     }
 
     const bool terminal = !session.json && OutputIsTerminal();
+    const std::optional<std::string> no_colour = EnvironmentValue(session.io, "NO_COLOR");
     StationDisplay display(session, slots, settings.batch, terminal,
-                           terminal && !EnvironmentValue(session.io, "NO_COLOR"));
+                           terminal && (!no_colour || no_colour->empty()),
+                           terminal ? TerminalColumns() : 0);
     const station::Summary summary = station::RunStation(
         settings, *journal, [&display](const station::Event& event) { display.Show(event); });
     display.Finish(summary);

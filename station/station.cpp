@@ -180,7 +180,8 @@ void Slot::Run() {
             if (error->kind == ExchangeError::Kind::kStopped) break;
             if (error->kind == ExchangeError::Kind::kOpen &&
                 error->open.kind == OpenFailure::Kind::kBusy) {
-                Show(SlotState::kBusy, Step::kNone, ErrorText(*error));
+                Show(SlotState::kBusy, Step::kNone,
+                     "held by another program: " + error->open.system_message);
             } else if (!Transient(*error)) {
                 Show(SlotState::kAbsent, Step::kNone, ErrorText(*error));
             } else if (++unanswered >= 2 || !awaiting_removal) {
@@ -226,7 +227,10 @@ bool Slot::RunUnit(const FirmwareVersion& firmware) {
         if (failure.kind == ExchangeError::Kind::kStopped) {
             End(row, "", "stopped during " + StepName(step));
         } else {
-            End(row, "fail", StepName(step) + ": " + ErrorText(failure));
+            // Between two exchanges a pulled adapter shows as a port that cannot be opened.
+            End(row, "fail",
+                StepName(step) + ": " +
+                    (PortGone(failure) ? "port went away" : ErrorText(failure)));
         }
         return !PortGone(failure);
     };
