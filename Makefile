@@ -139,7 +139,9 @@ test-wine-window:
 
 # transmitter-cli on the Linux kernel's own 8250 and ftdi_sio drivers, in a QEMU guest without
 # KVM whose 16550 and FTDI adapter are each wired to a simulated transmitter; the adapter is
-# also pulled and plugged back. Prints each case's time, then N passed, M failed. In build-uart/.
+# also pulled and plugged back. Then the station on five slots (four adapters named by their
+# by-path links) with units swapped, an adapter re-plugged, and five power cuts of its journal's
+# disk. Prints each case's time, then N passed, M failed. In build-uart/.
 .PHONY: test-uart
 test-uart:
 	./scripts/install-deps.sh --uart

@@ -5,10 +5,13 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <iostream>
 #include <mutex>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <string_view>
+#include <thread>
 
 #include "sim/simulated_transmitter.h"
 #include "sim/option_values.h"
@@ -22,7 +25,9 @@ constexpr std::string_view kUsage =
     "Simulates the temperature transmitter on a pseudo-terminal. The first line printed is\n"
     "\"Port: <path>\"; open that path as the serial port. Then one line per message follows:\n"
     "seconds since start, bytes received, bytes sent back, and what the device made of them.\n"
-    "Stop with Ctrl+C.\n"
+    "Lines on standard input swap the unit in the fixture: \"out\" takes it out, \"in\" puts\n"
+    "one in, \"config 44 03 01 5E ...\" gives it the configuration frame (14 hex bytes) first,\n"
+    "so that it comes back as another unit. Stop with Ctrl+C.\n"
     "\n"
     "Options:\n"
     "  --version A.B.C          firmware version to report (default 1.0.3)\n"
@@ -32,6 +37,21 @@ constexpr std::string_view kUsage =
     "  --adjust-error DEGREES   added to every cold-junction adjustment (default 0)\n"
     "  --late-reply-ms N        the first reply comes N ms after its command instead of at once\n"
     "  --help                   show this text\n";
+
+// "44 03 01 5E ..." as a configuration frame; nothing unless it is 14 hex bytes led by 44.
+std::optional<std::array<std::uint8_t, 14>> ParseFrame(std::istream& words) {
+    std::array<std::uint8_t, 14> frame{};
+    std::size_t count = 0;
+    for (std::string word; words >> word;) {
+        if (count == frame.size() || word.size() != 2 ||
+            word.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+            return std::nullopt;
+        }
+        frame[count++] = static_cast<std::uint8_t>(std::stoul(word, nullptr, 16));
+    }
+    if (count != frame.size() || frame[0] != 0x44) return std::nullopt;
+    return frame;
+}
 
 int Fail(const std::string& message) {
     std::fprintf(stderr, "transmitter-sim: %s\n", message.c_str());
@@ -105,6 +125,37 @@ int main(int argc, char** argv) {
         std::printf("Port: %s\n", transmitter.PortPath().c_str());
         std::fflush(stdout);
     }
+
+    // Noted in the trace, so that whoever reads it can tell one unit's messages from the next.
+    const auto note = [&](const std::string& text) {
+        const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                 std::chrono::steady_clock::now() - start)
+                                 .count();
+        const std::lock_guard lock(output);
+        std::printf("%5lld.%03lld  %s\n", static_cast<long long>(elapsed / 1000),
+                    static_cast<long long>(elapsed % 1000), text.c_str());
+        std::fflush(stdout);
+    };
+    // Never joined: it may sit in a read when the signal comes.
+    std::thread([&transmitter, note] {
+        for (std::string line; std::getline(std::cin, line);) {
+            std::istringstream words(line);
+            std::string command;
+            words >> command;
+            if (command == "out") {
+                transmitter.TakeOut();
+                note("unit taken out");
+            } else if (command == "in") {
+                transmitter.PutIn();
+                note("unit put in");
+            } else if (const auto frame = command == "config" ? ParseFrame(words) : std::nullopt) {
+                transmitter.SetConfiguration(*frame);
+                note("configuration set: " + sim::HexBytes(*frame));
+            } else if (!command.empty()) {
+                std::fprintf(stderr, "transmitter-sim: unknown command %s\n", line.c_str());
+            }
+        }
+    }).detach();
 
     int received = 0;
     sigwait(&stop_signals, &received);

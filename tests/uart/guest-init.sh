@@ -3,6 +3,9 @@
 # case runs on the second 16550 (ttyS1) and on the FTDI adapter (ttyUSB0), both wired by QEMU to
 # a simulated transmitter on the host, and prints one line on the console:
 #     CASE pass|FAIL NAME PORT MILLISECONDS [what it printed or what went wrong]
+# Then transmitter-cli station runs on ttyS1 and four adapters named by /dev/serial/by-path,
+# its journal on a virtual disk, while the host swaps the units, pulls and plugs an adapter, and
+# cuts the power; its events go to the console as they come, for the host to judge.
 # A line "@@ REQUEST PORT" asks scripts/uart-test.sh on the host for what only the host sees or
 # does; its answer comes back as one line on the console.
 
@@ -16,10 +19,19 @@ mount -t sysfs sysfs /sys
 # ports they use there.
 mkdir -p /run/lock
 echo 1 >/proc/sys/kernel/printk # kernel messages would break into the case lines
-for module in usb-common usbcore xhci-hcd xhci-pci usbserial ftdi_sio; do
+# No modules.dep: in the order they depend on one another.
+for module in usb-common usbcore xhci-hcd xhci-pci usbserial ftdi_sio virtio_ring virtio \
+    virtio_pci_modern_dev virtio_pci_legacy_dev virtio_pci virtio_blk crc16 mbcache jbd2 \
+    crc32c_generic ext4; do
     insmod /lib/modules/$module.ko || echo "insmod $module failed"
 done
 stty -echo # the host's answers would otherwise come back as lines of ours
+# What this boot is for: main (every case, then a batch the power is cut under), cut (the last
+# cut's journal checked, then another such batch), last (only the check).
+mode=$(sed -n 's/.*uart_test=\([a-z]*\).*/\1/p' /proc/cmdline)
+batch=$(sed -n 's/.*batch=\([a-z0-9]*\).*/\1/p' /proc/cmdline)
+mkdir -p /mnt && mount -t ext4 /dev/vda /mnt || echo "the journal's disk did not mount"
+journal=/mnt/journal.sqlite3
 
 ask() { echo "@@ $*" && read -r answer; }
 now() { uart-probe now; }
@@ -166,6 +178,76 @@ unplug_case() { # NAME ARGUMENTS...
     exchange_case replug-version ttyUSB0 1.0.3 version
 }
 
+# /dev/serial/by-path as udev keeps it: a link per adapter, named after the USB port it is
+# plugged in, gone as soon as the adapter goes (before its ttyUSB number can be given to another).
+# Each change is shown to the host ("@links usb-0:2=ttyUSB1 ...").
+by_path() {
+    mkdir -p /dev/serial/by-path
+    cd /dev/serial/by-path || return
+    shown=
+    while :; do
+        now=
+        for tty in /sys/class/tty/ttyUSB*; do
+            link=$(readlink -f $tty/device 2>/dev/null | sed -n \
+                's,.*/\([0-9a-f:.]*\)/usb[0-9]*/[^/]*/[0-9]*-\([0-9.]*\):\([0-9.]*\)/ttyUSB.*,pci-\1-usb-0:\2:\3-port0,p')
+            [ -n "$link" ] || continue
+            now="$now $link=${tty##*/}"
+            [ "$(readlink $link)" = ../../${tty##*/} ] || ln -sfn ../../${tty##*/} $link
+        done
+        for link in *; do
+            case "$now " in *" $link="*) ;; *) rm -f "$link" ;; esac
+        done
+        [ "$now" = "$shown" ] || echo "@links$(echo "$now" | sed 's/pci-[^ ]*-usb-\(0:[0-9]*\):[^=]*=/usb-\1=/g')"
+        shown=$now
+        usleep 200000
+    done
+}
+
+# The station on ttyS1 and the adapters on USB ports 1 to 4 (the fifth is plugged, never listed)
+# while the host swaps units, pulls and plugs adapters, or cuts the power: its events on the
+# console. The journal's rows follow, one "ROW" line each, then the host judges.
+station_batch() { # BATCH
+    ask adapters
+    wait_until "[ -e /dev/ttyUSB4 ]"
+    [ -n "$links" ] || { by_path & links=$!; }
+    slots=
+    for usb in 1 2 3 4; do
+        wait_until "[ -e /dev/serial/by-path/*usb-0:$usb:1.0-port0 ]"
+        slots="$slots$(echo /dev/serial/by-path/*usb-0:$usb:1.0-port0),"
+    done
+    transmitter-cli station --ports ${slots}ttyS1 --sensor K --upper 300 --lower -50 \
+        --output 4-20 --fault high --compensation on --journal $journal --batch $1 \
+        --operator ci --json </dev/null 2>/tmp/station-err &
+    station=$!
+    ask station $1
+    kill -INT $station
+    wait $station
+    grep -m1 . /tmp/station-err
+    journal_rows
+}
+
+# Each unit: its slot, verdict, configuration as found and as left ("K 300 -50 4-20 high"),
+# error. Also whether the journal opens and SQLite finds it sound, for after a power cut.
+journal_rows() {
+    transmitter-cli journal --journal $journal --json >/dev/null 2>/tmp/err
+    echo "JOURNAL opens $? integrity $(uart-probe sql $journal 'PRAGMA integrity_check')"
+    configuration="json_extract(%s, '\$.sensor') || ' ' || json_extract(%s, '\$.upper') || ' ' ||
+        json_extract(%s, '\$.lower') || ' ' || json_extract(%s, '\$.output') || ' ' ||
+        json_extract(%s, '\$.fault')"
+    found=$(echo "$configuration" | sed 's/%s/as_found/g')
+    left=$(echo "$configuration" | sed 's/%s/as_left/g')
+    uart-probe sql $journal "SELECT 'ROW', batch, slot, id, ifnull(verdict, 'interrupted'),
+        ifnull($found, '-'), ifnull($left, '-'), ifnull(error, '') FROM units ORDER BY started_at"
+}
+
+if [ "$mode" != main ]; then
+    journal_rows
+    ask check-cut
+    [ "$mode" = last ] || station_batch $batch
+    echo "@@ done"
+    poweroff -f
+fi
+
 wait_until "[ -e /dev/ttyUSB0 ]" # the adapter comes once the USB bus has been scanned
 ports_case ports
 for port in ttyS1 ttyUSB0; do
@@ -181,6 +263,9 @@ for port in ttyS1 ttyUSB0; do
 done
 unplug_case unplug-read read
 unplug_case unplug-watch cold-junction --watch 1
+station_batch replug
+ask check-station
+station_batch $batch
 
 echo "@@ done"
 poweroff -f

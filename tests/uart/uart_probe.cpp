@@ -3,9 +3,12 @@
 //   uart-probe lines PID PORT       DTR and RTS as the driver reports them, "DTR on RTS off"
 //   uart-probe settings PID PORT    the driver's line settings, in the form the host's stty
 //                                   answer takes: "9600 cs8 -parenb -cstopb -crtscts -ixon -ixoff"
-// Both read the descriptor that process PID holds on /dev/PORT, taken over (pidfd_getfd) rather
+//   uart-probe sql FILE QUERY       each row of an SQLite query, its columns separated by "|"
+//                                   (the guest has no sqlite3 shell); exit 1 when it cannot run
+// lines and settings read the descriptor that process PID holds on /dev/PORT, taken over (pidfd_getfd) rather
 // than opened anew: every opening of a terminal raises DTR and RTS again.
 
+#include <sqlite3.h>
 #include <sys/ioctl.h>
 #include <sys/syscall.h>
 #include <termios.h>
@@ -39,6 +42,25 @@ const char* Flag(const termios& settings, tcflag_t termios::*field, tcflag_t fla
     return (settings.*field & flag) ? on : off;
 }
 
+int Query(const char* file, const char* query) {
+    sqlite3* db = nullptr;
+    sqlite3_stmt* statement = nullptr;
+    int status = sqlite3_open_v2(file, &db, SQLITE_OPEN_READWRITE, nullptr);
+    if (status == SQLITE_OK) status = sqlite3_prepare_v2(db, query, -1, &statement, nullptr);
+    while (status == SQLITE_OK && (status = sqlite3_step(statement)) == SQLITE_ROW) {
+        for (int i = 0; i < sqlite3_column_count(statement); ++i) {
+            const unsigned char* text = sqlite3_column_text(statement, i);
+            std::printf("%s%s", i > 0 ? "|" : "", text ? reinterpret_cast<const char*>(text) : "");
+        }
+        std::printf("\n");
+        status = SQLITE_OK;
+    }
+    if (status != SQLITE_DONE) std::printf("%s: %s\n", file, sqlite3_errmsg(db));
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return status == SQLITE_DONE ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -48,10 +70,11 @@ int main(int argc, char** argv) {
         std::printf("%lld\n", static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000);
         return 0;
     }
+    if (argc == 4 && std::strcmp(argv[1], "sql") == 0) return Query(argv[2], argv[3]);
     const bool lines = argc == 4 && std::strcmp(argv[1], "lines") == 0;
     const bool settings = argc == 4 && std::strcmp(argv[1], "settings") == 0;
     if (!lines && !settings) {
-        std::fputs("usage: uart-probe now | lines PID PORT | settings PID PORT\n", stderr);
+        std::fputs("usage: uart-probe now | lines PID PORT | settings PID PORT | sql FILE QUERY\n", stderr);
         return 2;
     }
     const int fd = TakeOver(argv[2], argv[3]);
