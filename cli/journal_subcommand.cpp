@@ -42,8 +42,7 @@ void PrintTable(const Session& session, const std::vector<std::vector<std::strin
 
 int RunJournal(const Session& session, const Request& request) {
     // Listing never makes a journal: a mistyped name would list nothing, as if it were empty.
-    const std::string path =
-        request.journal.empty() ? journal::DefaultJournalPath() : request.journal;
+    const std::string path = JournalPath(request);
     std::error_code missing;
     if (!std::filesystem::exists(std::filesystem::path(std::u8string(path.begin(), path.end())),
                                  missing)) {

@@ -41,9 +41,12 @@ std::string DefaultBatch(const std::string& profile) {
     return journal::UtcNow().substr(0, 10) + "-" + journal::Sha256Hex(profile).substr(0, 8);
 }
 
+std::string JournalPath(const Request& request) {
+    return request.journal.empty() ? journal::DefaultJournalPath() : request.journal;
+}
+
 std::unique_ptr<journal::Journal> OpenJournal(const Session& session, const Request& request) {
-    const std::string path =
-        request.journal.empty() ? journal::DefaultJournalPath() : request.journal;
+    const std::string path = JournalPath(request);
     if (path.empty()) {
         session.Fail(kExitUsage, "no journal file: give --journal FILE");
         return nullptr;

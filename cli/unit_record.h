@@ -15,6 +15,8 @@ std::string LoginName(CliStreams& io);
 // "2026-12-08-1a2b3c4d": the day and the profile, so that a day's units of one profile are one
 // batch unless the operator names it.
 std::string DefaultBatch(const std::string& profile);
+// The file --journal names, else the user's journal; empty when there is none.
+std::string JournalPath(const Request& request);
 // The journal that --journal names, else the user's; null, with the reason said, when it
 // cannot be used.
 std::unique_ptr<journal::Journal> OpenJournal(const Session& session, const Request& request);
