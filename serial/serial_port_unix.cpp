@@ -15,8 +15,6 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <climits>
-#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <optional>
