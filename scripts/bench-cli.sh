@@ -33,7 +33,7 @@ trap cleanup EXIT
 
 # start_transmitter NAME: a transmitter-sim with its trace in $work/NAME.log; sets `port`.
 start_transmitter() {
-    "$sim" >"$work/$1.log" 2>&1 &
+    "$sim" </dev/null >"$work/$1.log" 2>&1 &
     sim_pids+=($!)
     for _ in $(seq 100); do
         port=$(sed -n '1s/^Port: //p' "$work/$1.log")

@@ -45,7 +45,8 @@ step() { printf '\n== %s (%ds)\n' "$*" "$SECONDS"; }
 start_transmitter() {
     local name=$1
     shift
-    "$native_build/sim/transmitter-sim" "$@" >"$work/$name.log" 2>&1 &
+    # Its standard input swaps units; a loop reading a file around this call must keep its lines.
+    "$native_build/sim/transmitter-sim" "$@" </dev/null >"$work/$name.log" 2>&1 &
     sim_pids+=($!)
     for _ in $(seq 100); do
         if head -n 1 "$work/$name.log" | grep -q '^Port: '; then
