@@ -160,10 +160,16 @@ int Run(const std::vector<std::string>& args, CliStreams& io, Clock::time_point 
         ->check(CLI::IsMember({"pass", "fail", "interrupted"}));
     CLI::Option* csv = journal->add_flag("--csv", request.csv,
                                          "RFC 4180 CSV with a header row, for a spreadsheet");
+    CLI::Option* summary = journal->add_flag(
+        "--summary", request.summary, "The units, passed, failed and interrupted per batch");
+    summary->excludes(csv);
     journal
-        ->add_flag("--summary", request.summary,
-                   "The units, passed, failed and interrupted per batch")
-        ->excludes(csv);
+        ->add_option("--import", request.import_file,
+                     "Merge the units of another station's journal FILE into this journal "
+                     "(or, with --central, the central one); a unit already there is kept")
+        ->type_name("FILE")
+        ->excludes(csv)
+        ->excludes(summary);
     write->add_flag("--verify", request.verify, "Read the configuration back and compare");
     // Without a description, so that the help shows the option's value as SECONDS, not as
     // its range.
@@ -208,6 +214,19 @@ int Run(const std::vector<std::string>& args, CliStreams& io, Clock::time_point 
                          "The journal file (default: journal.sqlite3 in the user's data folder)")
             ->type_name("FILE");
     }
+#ifdef CONFIGURATOR_WITH_CENTRAL
+    for (CLI::App* keeper : {write, adjust, station}) {
+        keeper
+            ->add_option("--central", request.central,
+                         "Forward the journal's rows to the central journal at URL, a libpq "
+                         "connection string (default: TRANSMITTER_CENTRAL)")
+            ->type_name("URL");
+    }
+    journal
+        ->add_option("--central", request.central,
+                     "List (or --import into) the central journal at URL instead")
+        ->type_name("URL");
+#endif
     app.add_subcommand("unlock", "Send the unlock preamble alone");
 
     try {

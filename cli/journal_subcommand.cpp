@@ -2,9 +2,11 @@
 #include <filesystem>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "cli/central_link.h"
 #include "cli/station_display.h"
 #include "cli/subcommands.h"
 #include "cli/unit_record.h"
@@ -38,23 +40,59 @@ void PrintTable(const Session& session, const std::vector<std::vector<std::strin
     for (const auto& row : rows) session.Print(TableLine(row, widths));
 }
 
+// Merges another station's journal file into `into`, by id, so that the same file twice
+// changes nothing.
+int Import(const Session& session, const Request& request, const JournalSource& into) {
+    std::vector<journal::UnitRow> rows;
+    std::string error;
+    if (!journal::ReadJournalFile(request.import_file, rows, error)) {
+        return session.Fail(kExitUsage, "cannot import " + request.import_file + ": " + error);
+    }
+    int changed = 0;
+    if (!into.merge(rows, changed, error)) {
+        return session.Fail(kExitDevice,
+                            "cannot import " + request.import_file + ": " + error);
+    }
+    if (session.json) {
+        session.PrintJson(Json{{"file", request.import_file},
+                               {"units", rows.size()},
+                               {"added_or_completed", changed}});
+    } else {
+        session.Print(request.import_file + ": " + std::to_string(rows.size()) + " units, " +
+                      std::to_string(changed) + " added or completed");
+    }
+    return kExitOk;
+}
+
 }  // namespace
 
 int RunJournal(const Session& session, const Request& request) {
-    // Listing never makes a journal: a mistyped name would list nothing, as if it were empty.
-    const std::string path = JournalPath(request);
-    std::error_code missing;
-    if (!std::filesystem::exists(std::filesystem::path(std::u8string(path.begin(), path.end())),
-                                 missing)) {
-        return session.Fail(kExitUsage, "no journal at " + path);
+    std::string central;
+    if (auto code = CentralUrl(session, request, false, central)) return *code;
+    std::optional<JournalSource> source;
+    if (!central.empty()) {
+        source = CentralSource(session, central);
+        if (!source) return kExitDevice;
+    } else {
+        // Listing never makes a journal: a mistyped name would list nothing, as if it were
+        // empty. An import makes the journal it imports into.
+        const std::string path = JournalPath(request);
+        std::error_code missing;
+        if (request.import_file.empty() &&
+            !std::filesystem::exists(std::filesystem::path(std::u8string(path.begin(), path.end())),
+                                     missing)) {
+            return session.Fail(kExitUsage, "no journal at " + path);
+        }
+        std::shared_ptr<journal::Journal> journal = OpenJournal(session, request);
+        if (!journal) return kExitUsage;
+        source = LocalSource(std::move(journal));
     }
-    const std::unique_ptr<journal::Journal> journal = OpenJournal(session, request);
-    if (!journal) return kExitUsage;
+    if (!request.import_file.empty()) return Import(session, request, *source);
     std::string error;
     const journal::Filter filter{request.batch, request.since, request.verdict};
 
     if (request.summary) {
-        const std::vector<journal::BatchSummary> batches = journal->Summary(filter, error);
+        const std::vector<journal::BatchSummary> batches = source->summary(filter, error);
         if (!error.empty()) return session.Fail(kExitDevice, error);
         std::vector<std::vector<std::string>> table{
             {"BATCH", "UNITS", "PASSED", "FAILED", "INTERRUPTED", "FIRST", "LAST"}};
@@ -76,7 +114,7 @@ int RunJournal(const Session& session, const Request& request) {
         return kExitOk;
     }
 
-    const std::vector<journal::UnitRow> rows = journal->Rows(filter, error);
+    const std::vector<journal::UnitRow> rows = source->rows(filter, error);
     if (!error.empty()) return session.Fail(kExitDevice, error);
     if (request.csv) {
 #ifdef _WIN32

@@ -14,6 +14,13 @@ std::string Reason(const journal::UnitRow& row) {
     return row.error.empty() ? "" : ": " + row.error;
 }
 
+std::string CentralText(const journal::ForwardStatus& status) {
+    const std::string waiting = std::to_string(status.waiting) + " waiting";
+    if (status.reachable) return "central: " + waiting;
+    return "central: unreachable since " + status.down_since + " (" + waiting + "): " +
+           status.reason;
+}
+
 }  // namespace
 
 Json UnitJson(const journal::UnitRow& row) {
@@ -113,6 +120,20 @@ void StationDisplay::Show(const station::Event& event) {
     session_.PrintJson(json);
 }
 
+void StationDisplay::ShowCentral(const journal::ForwardStatus& status) {
+    central_ = status;
+    if (terminal_) {
+        Draw();
+        return;
+    }
+    Json json{{"event", "central"}, {"waiting", status.waiting}, {"reachable", status.reachable}};
+    if (!status.reachable) {
+        json["since"] = status.down_since;
+        json["reason"] = status.reason;
+    }
+    session_.PrintJson(json);
+}
+
 std::string StationDisplay::Paint(const std::string& text, const char* colour) const {
     return colour_ ? "\x1b[" + std::string(colour) + "m" + text + "\x1b[0m" : text;
 }
@@ -128,7 +149,8 @@ void StationDisplay::Draw() {
     std::snprintf(rate, sizeof rate, "%.0f", hours > 0 ? (passed_ + failed_) / hours : 0.0);
     const std::string passed = "passed " + std::to_string(passed_);
     const std::string failed = "failed " + std::to_string(failed_);
-    const std::string tail = std::string("   ") + rate + " units/h";
+    std::string tail = std::string("   ") + rate + " units/h";
+    if (central_) tail += "   " + CentralText(*central_);
     const std::string head = "batch " + batch_ + "   ";
     // A line wider than the terminal would wrap, and the redraw would then climb too few lines:
     // every line is cut to the width, the reasons last.
@@ -164,14 +186,17 @@ void StationDisplay::Draw() {
 
 void StationDisplay::Finish(const station::Summary& summary) {
     if (session_.json || !terminal_) {
-        session_.PrintJson(Json{{"event", "summary"},
-                                {"batch", batch_},
-                                {"passed", summary.passed},
-                                {"failed", summary.failed},
-                                {"interrupted", summary.interrupted}});
+        Json json{{"event", "summary"},
+                  {"batch", batch_},
+                  {"passed", summary.passed},
+                  {"failed", summary.failed},
+                  {"interrupted", summary.interrupted}};
+        if (central_) json["central_waiting"] = central_->waiting;
+        session_.PrintJson(json);
         return;
     }
     session_.Print("batch " + batch_ + ": " + std::to_string(summary.passed) + " passed, " +
                    std::to_string(summary.failed) + " failed, " +
-                   std::to_string(summary.interrupted) + " interrupted");
+                   std::to_string(summary.interrupted) + " interrupted" +
+                   (central_ ? "; " + CentralText(*central_) : ""));
 }

@@ -1,14 +1,16 @@
 #pragma once
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/session.h"
+#include "journal/forwarder.h"
 #include "station/station.h"
 
 // What the operator sees of the station. On a terminal: a header line (batch, passed, failed,
-// units per hour) and one line per slot, kept in place and redrawn as events come, in colour
+// units per hour, and what waits for the central journal) and one line per slot, kept in place and redrawn as events come, in colour
 // where the terminal has it and NO_COLOR is not set, with a bell on a failure. Otherwise, or
 // with --json: one JSON object per line for each event, a unit's end with its whole record.
 class StationDisplay {
@@ -18,6 +20,8 @@ class StationDisplay {
                    bool terminal, bool colour, std::size_t columns);
     // Called one event at a time.
     void Show(const station::Event& event);
+    // The central journal's forwarding: in the header, or an object of its own.
+    void ShowCentral(const journal::ForwardStatus& status);
     // The closing line (or object) with the counts.
     void Finish(const station::Summary& summary);
 
@@ -38,6 +42,7 @@ class StationDisplay {
     std::size_t columns_;
     bool drawn_ = false;
     std::vector<SlotLine> lines_;
+    std::optional<journal::ForwardStatus> central_;
     int passed_ = 0;
     int failed_ = 0;
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();

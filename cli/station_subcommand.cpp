@@ -9,6 +9,7 @@
 #include <set>
 #include <string>
 
+#include "cli/central_link.h"
 #include "cli/station_display.h"
 #include "cli/subcommands.h"
 #include "cli/unit_record.h"
@@ -92,6 +93,8 @@ int RunStation(const Session& session, const Request& request, const CLI::App& c
         if (auto code = AccessRefused(session)) return *code;
     }
 
+    std::string central;
+    if (auto code = CentralUrl(session, request, true, central)) return *code;
     const std::unique_ptr<journal::Journal> journal = OpenJournal(session, request);
     if (!journal) return kExitUsage;
 
@@ -118,8 +121,26 @@ int RunStation(const Session& session, const Request& request, const CLI::App& c
     StationDisplay display(session, slots, settings.batch, terminal,
                            terminal && (!no_colour || no_colour->empty()),
                            terminal ? TerminalColumns() : 0);
+    // The slots' events and the forwarder's come from different threads.
+    std::mutex display_mutex;
+    StationForwarding forwarding(JournalPath(request), central,
+                                 [&display, &display_mutex](const journal::ForwardStatus& status) {
+                                     const std::lock_guard lock(display_mutex);
+                                     display.ShowCentral(status);
+                                 });
     const station::Summary summary = station::RunStation(
-        settings, *journal, [&display](const station::Event& event) { display.Show(event); });
+        settings, *journal, [&](const station::Event& event) {
+            {
+                const std::lock_guard lock(display_mutex);
+                display.Show(event);
+            }
+            using Kind = station::Event::Kind;
+            if (event.kind == Kind::kUnitStarted || event.kind == Kind::kUnitEnded) {
+                forwarding.Nudge();
+            }
+        });
+    // Its last pass sends the last units, and its last status is in the closing line.
+    forwarding.Finish();
     display.Finish(summary);
     if (!summary.journal_error.empty()) return session.Fail(kExitDevice, summary.journal_error);
     return summary.failed > 0 ? kExitDevice : kExitOk;

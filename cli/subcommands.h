@@ -42,6 +42,7 @@ struct Request {
     bool no_journal = false;
     std::string batch;
     std::string operator_name;
+    std::string central;  // the central journal's connection string (journal too)
 
     // station
     std::vector<std::string> slots;
@@ -53,6 +54,7 @@ struct Request {
     std::string verdict;
     bool csv = false;
     bool summary = false;
+    std::string import_file;
 };
 
 // The entry that the options and --from give `write` and `station`, checked against the

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "cli/central_link.h"
 #include "cli/subcommands.h"
 #include "serial/device_path.h"
 
@@ -59,6 +60,7 @@ std::unique_ptr<journal::Journal> OpenJournal(const Session& session, const Requ
 
 std::optional<int> BeginUnitRecord(const Session& session, const Request& request,
                                    const std::string& profile, UnitRecord& record) {
+    if (auto code = CentralUrl(session, request, true, record.central)) return *code;
     if (request.no_journal) return std::nullopt;
     record.journal = OpenJournal(session, request);
     if (!record.journal) return kExitUsage;
@@ -82,7 +84,11 @@ int EndUnitRecord(const Session& session, UnitRecord& record, int code) {
     row.verdict = code == kExitOk ? "pass" : code >= 128 ? "" : "fail";
     if (code != kExitOk) row.error = session.failure;
     std::string error;
-    if (record.journal->Finish(row, error)) return code;
+    if (record.journal->Finish(row, error)) {
+        // Not after a stop signal: the operator wants the program ended.
+        if (code < 128) ForwardWaitingRows(session, *record.journal, record.central);
+        return code;
+    }
     session.Fail(kExitDevice, "the journal cannot be written: " + error);
     return code == kExitOk ? kExitDevice : code;
 }

@@ -26,12 +26,14 @@ std::unique_ptr<journal::Journal> OpenJournal(const Session& session, const Requ
 struct UnitRecord {
     std::unique_ptr<journal::Journal> journal;  // none with --no-journal
     journal::UnitRow row;
+    std::string central;  // where the row goes on to; empty for nowhere
 };
 
 // Begins the row for `profile` on the session's port; the exit code instead when the journal
 // cannot be used (nothing is sent then).
 std::optional<int> BeginUnitRecord(const Session& session, const Request& request,
                                    const std::string& profile, UnitRecord& record);
-// Completes it: pass for 0, interrupted for a signal's code, fail otherwise with the error said.
-// Gives `code`, or 1 when the row could not be completed.
+// Completes it: pass for 0, interrupted for a signal's code, fail otherwise with the error said,
+// and forwards it to the central journal, if there is one. Gives `code`, or 1 when the row could
+// not be completed.
 int EndUnitRecord(const Session& session, UnitRecord& record, int code);

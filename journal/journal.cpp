@@ -8,13 +8,14 @@
 #include <mutex>
 #include <thread>
 
+#include "journal/filter.h"
 #include "journal/journal_path.h"
 #include "journal/unit_fields.h"
 
 namespace journal {
 namespace {
 
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 constexpr std::chrono::milliseconds kBusyTimeout{10000};
 
 constexpr const char* kSchema = R"sql(
@@ -35,10 +36,18 @@ CREATE TABLE IF NOT EXISTS units (
     cold_junction REAL,
     verdict TEXT CHECK (verdict IN ('pass', 'fail')),
     error TEXT,
-    tries INTEGER NOT NULL DEFAULT 0
+    tries INTEGER NOT NULL DEFAULT 0,
+    forwarded_at TEXT
 );
 CREATE INDEX IF NOT EXISTS units_started_at ON units (started_at);
 CREATE INDEX IF NOT EXISTS units_batch ON units (batch);
+CREATE INDEX IF NOT EXISTS units_forwarded_at ON units (forwarded_at);
+)sql";
+
+// The first journals had no note of forwarding: every row of theirs is still to be forwarded.
+constexpr const char* kFromVersion1 = R"sql(
+ALTER TABLE units ADD COLUMN forwarded_at TEXT;
+CREATE INDEX IF NOT EXISTS units_forwarded_at ON units (forwarded_at);
 )sql";
 
 struct Finalize {
@@ -142,40 +151,8 @@ std::string ColumnList() {
     return list;
 }
 
-bool IsDigits(std::string_view text) {
-    return text.find_first_not_of("0123456789") == std::string_view::npos;
-}
-
-// `since` as started_at's text compares with it: "2026-12-07" is before every time of that day,
-// a space between date and time becomes the T, and the Z goes, since the milliseconds that
-// started_at has and `since` may lack sort after the end of `since` but before a Z. Anything
-// else, such as a time zone offset, would compare wrongly and is refused.
-bool SinceText(std::string since, std::string& text, std::string& error) {
-    if (!since.empty() && (since.back() == 'Z' || since.back() == 'z')) since.pop_back();
-    if (since.size() > 10 && (since[10] == ' ' || since[10] == 't')) since[10] = 'T';
-    const std::string_view view = since;
-    const bool date = view.size() >= 10 && IsDigits(view.substr(0, 4)) && view[4] == '-' &&
-                      IsDigits(view.substr(5, 2)) && view[7] == '-' && IsDigits(view.substr(8, 2));
-    const bool time =
-        view.size() == 10 || (view.size() > 10 && view[10] == 'T' &&
-                              view.find_first_not_of("0123456789:.", 11) == std::string_view::npos);
-    if (!since.empty() && !(date && time)) {
-        error = "\"" + since +
-                "\" is neither a date such as 2026-12-07 nor a UTC time such as "
-                "2026-12-07T10:42";
-        return false;
-    }
-    text = std::move(since);
-    return true;
-}
-
 // The WHERE clause of a filter, with named parameters that BindFilter fills in.
-bool WhereClause(const Filter& filter, std::string& where, std::string& error) {
-    if (!filter.verdict.empty() && filter.verdict != "pass" && filter.verdict != "fail" &&
-        filter.verdict != "interrupted") {
-        error = "unknown verdict \"" + filter.verdict + "\": pass, fail or interrupted";
-        return false;
-    }
+void WhereClause(const Filter& filter, std::string& where) {
     const auto add = [&where](const char* condition) {
         where += where.empty() ? " WHERE " : " AND ";
         where += condition;
@@ -187,7 +164,6 @@ bool WhereClause(const Filter& filter, std::string& where, std::string& error) {
     } else if (!filter.verdict.empty()) {
         add("verdict = :verdict");
     }
-    return true;
 }
 
 bool BindFilter(sqlite3* db, sqlite3_stmt* statement, const Filter& filter,
@@ -208,7 +184,8 @@ bool Query(sqlite3* db, const std::string& sql, const char* tail, const Filter& 
            std::string& error, Take take) {
     std::string since;
     std::string where;
-    if (!SinceText(filter.since, since, error) || !WhereClause(filter, where, error)) return false;
+    if (!CheckedFilter(filter, since, error)) return false;
+    WhereClause(filter, where);
     const Statement statement = Prepare(db, sql + where + tail, error);
     if (!statement || !BindFilter(db, statement.get(), filter, since, error)) return false;
     int stepped;
@@ -230,7 +207,7 @@ bool CreateSchema(sqlite3* db, std::string& error) {
     int version = 0;
     if (!KnownSchema(db, version, error)) return false;
     if (version == kSchemaVersion) return true;
-    return Execute(db, kSchema, error) &&
+    return Execute(db, version == 1 ? kFromVersion1 : kSchema, error) &&
            Execute(db, ("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str(), error);
 }
 
@@ -382,7 +359,8 @@ bool Journal::Finish(UnitRow& row, std::string& error) {
         const Statement statement = Prepare(impl_->db,
                                             "UPDATE units SET finished_at = ?10, firmware = ?11, "
                                             "as_found = ?12, as_left = ?13, cold_junction = ?14, "
-                                            "verdict = ?15, error = ?16, tries = ?17 WHERE id = ?1",
+                                            "verdict = ?15, error = ?16, tries = ?17, forwarded_at = NULL "
+                                            "WHERE id = ?1",
                                             error);
         if (!statement || !BindRow(impl_->db, statement.get(), made, error)) return false;
         if (sqlite3_step(statement.get()) != SQLITE_DONE) return Failed(impl_->db, error);
@@ -426,6 +404,120 @@ std::vector<BatchSummary> Journal::Summary(const Filter& filter, std::string& er
     });
     if (!read) batches.clear();
     return batches;
+}
+
+
+std::vector<UnitRow> Journal::Waiting(int limit, std::string& error) {
+    std::vector<UnitRow> rows;
+    error.clear();
+    const bool read = impl_->Locked(error, [&] {
+        const Statement statement =
+            Prepare(impl_->db,
+                    "SELECT " + ColumnList() +
+                        " FROM units WHERE forwarded_at IS NULL ORDER BY rowid LIMIT ?1",
+                    error);
+        if (!statement || sqlite3_bind_int(statement.get(), 1, limit) != SQLITE_OK) return false;
+        int stepped;
+        while ((stepped = sqlite3_step(statement.get())) == SQLITE_ROW) {
+            rows.push_back(ReadRow(statement.get()));
+        }
+        return stepped == SQLITE_DONE || Failed(impl_->db, error);
+    });
+    if (!read) rows.clear();
+    return rows;
+}
+
+bool Journal::MarkForwarded(const std::vector<UnitRow>& rows, std::string& error) {
+    return impl_->Locked(error, [&] {
+        // A row completed while its earlier state was on the way keeps waiting: its verdict has
+        // yet to reach the central journal.
+        const Statement statement = Prepare(
+            impl_->db, "UPDATE units SET forwarded_at = ?1 WHERE id = ?2 AND verdict IS ?3",
+            error);
+        if (!statement || !Execute(impl_->db, "BEGIN IMMEDIATE", error)) return false;
+        const std::string now = UtcNow();
+        for (const UnitRow& row : rows) {
+            sqlite3_reset(statement.get());
+            if (BindText(statement.get(), 1, now) != SQLITE_OK ||
+                BindText(statement.get(), 2, row.id) != SQLITE_OK ||
+                BindNullable(statement.get(), 3, row.verdict) != SQLITE_OK ||
+                sqlite3_step(statement.get()) != SQLITE_DONE) {
+                return Failed(impl_->db, error);
+            }
+        }
+        return Execute(impl_->db, "COMMIT", error);
+    });
+}
+
+int Journal::CountWaiting(std::string& error) {
+    int count = -1;
+    impl_->Locked(error, [&] {
+        std::string text;
+        if (SingleText(impl_->db, "SELECT COUNT(*) FROM units WHERE forwarded_at IS NULL", text,
+                       error) != SQLITE_OK) {
+            return false;
+        }
+        count = std::stoi(text);
+        return true;
+    });
+    return count;
+}
+
+bool Journal::Merge(const std::vector<UnitRow>& rows, int& changed, std::string& error) {
+    changed = 0;
+    return impl_->Locked(error, [&] {
+        const Statement statement = Prepare(
+            impl_->db,
+            "INSERT INTO units (" + ColumnList() +
+                ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, "
+                "?17) ON CONFLICT (id) DO UPDATE SET finished_at = ?10, firmware = ?11, "
+                "as_found = ?12, as_left = ?13, cold_junction = ?14, verdict = ?15, error = ?16, "
+                "tries = ?17, forwarded_at = NULL WHERE verdict IS NULL AND ?15 IS NOT NULL",
+            error);
+        if (!statement || !Execute(impl_->db, "BEGIN IMMEDIATE", error)) return false;
+        for (const UnitRow& row : rows) {
+            sqlite3_reset(statement.get());
+            if (!BindRow(impl_->db, statement.get(), row, error)) return false;
+            if (sqlite3_step(statement.get()) != SQLITE_DONE) {
+                // The unit numbers are the station's own; another station with the same prefix
+                // may have used this one for another unit.
+                if (sqlite3_extended_errcode(impl_->db) == SQLITE_CONSTRAINT_UNIQUE) {
+                    error = "unit " + row.unit + " is already here as another unit (id " +
+                            row.id + " differs)";
+                    return false;
+                }
+                return Failed(impl_->db, error);
+            }
+            changed += sqlite3_changes(impl_->db);
+        }
+        return Execute(impl_->db, "COMMIT", error);
+    });
+}
+
+bool ReadJournalFile(const std::string& path, std::vector<UnitRow>& rows, std::string& error) {
+    rows.clear();
+    sqlite3* opened = nullptr;
+    const int result = sqlite3_open_v2(path.c_str(), &opened, SQLITE_OPEN_READONLY, nullptr);
+    const std::unique_ptr<sqlite3, int (*)(sqlite3*)> db(opened, sqlite3_close_v2);
+    if (result != SQLITE_OK) {
+        error = db ? sqlite3_errmsg(db.get()) : sqlite3_errstr(result);
+        return false;
+    }
+    sqlite3_busy_timeout(db.get(), static_cast<int>(kBusyTimeout.count()));
+    int version = 0;
+    if (!KnownSchema(db.get(), version, error)) return false;
+    if (version == 0) {
+        error = "it is not a journal of this program";
+        return false;
+    }
+    const Statement statement =
+        Prepare(db.get(), "SELECT " + ColumnList() + " FROM units ORDER BY rowid", error);
+    if (!statement) return false;
+    int stepped;
+    while ((stepped = sqlite3_step(statement.get())) == SQLITE_ROW) {
+        rows.push_back(ReadRow(statement.get()));
+    }
+    return stepped == SQLITE_DONE || Failed(db.get(), error);
 }
 
 }  // namespace journal

@@ -65,11 +65,27 @@ class Journal {
     std::vector<UnitRow> Rows(const Filter& filter, std::string& error);
     std::vector<BatchSummary> Summary(const Filter& filter, std::string& error);
 
+    // The rows still to go to the central journal (new, or completed since they went), oldest
+    // first, at most `limit`.
+    std::vector<UnitRow> Waiting(int limit, std::string& error);
+    // Notes the rows as forwarded, each unless it was completed after it was read.
+    bool MarkForwarded(const std::vector<UnitRow>& rows, std::string& error);
+    // How many rows wait; -1 when the journal cannot tell.
+    int CountWaiting(std::string& error);
+    // Takes rows from another journal by id, in one transaction: a row not here is added, a row
+    // here without a verdict is completed by one with; every other is left alone, so that
+    // merging the same rows twice changes nothing. `changed`: how many were added or completed.
+    bool Merge(const std::vector<UnitRow>& rows, int& changed, std::string& error);
+
   private:
     struct Impl;
     explicit Journal(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> impl_;
 };
+
+// Every row of the journal file at `path`, oldest first, read without changing the file (which
+// may come from another station, or from an older or a Windows build of this program).
+bool ReadJournalFile(const std::string& path, std::vector<UnitRow>& rows, std::string& error);
 
 // $XDG_DATA_HOME/transmitter-configurator/journal.sqlite3, else
 // ~/.local/share/transmitter-configurator/journal.sqlite3; on Windows

@@ -8,6 +8,8 @@ packages=(
     googletest
     libcli11-dev nlohmann-json3-dev
     libsqlite3-dev sqlite3
+    libpq-dev
+    postgresql postgresql-common  # a throwaway server for the central journal's tests
     qt6-base-dev
     fonts-crosextra-carlito fonts-liberation2
     xauth xvfb
