@@ -16,8 +16,9 @@ std::optional<int> CentralUrl(const Session& session, const Request& request, bo
     }
     if (url.empty()) return std::nullopt;
     if (request.no_journal) {
-        return session.Fail(kExitUsage, "the central journal takes its rows from the local one: "
-                                        "--central and --no-journal exclude each other");
+        return session.Fail(kExitUsage,
+                            "the central journal takes its rows from the local one: "
+                            "--central and --no-journal exclude each other");
     }
     if (std::string refusal = journal::CentralUrlRefusal(url); !refusal.empty()) {
         return session.Fail(kExitUsage, refusal);
@@ -29,8 +30,7 @@ std::optional<int> CentralUrl(const Session& session, const Request& request, bo
     return std::nullopt;
 }
 
-void ForwardWaitingRows(const Session& session, journal::Journal& journal,
-                        const std::string& url) {
+void ForwardWaitingRows(const Session& session, journal::Journal& journal, const std::string& url) {
 #ifdef CONFIGURATOR_WITH_CENTRAL
     if (url.empty()) return;
     journal::Forwarder forwarder(journal, url, session.link.stop);
@@ -77,7 +77,9 @@ StationForwarding::StationForwarding(const std::string& journal_path, const std:
 #endif
 }
 
-StationForwarding::~StationForwarding() { Finish(); }
+StationForwarding::~StationForwarding() {
+    Finish();
+}
 
 void StationForwarding::Nudge() {
 #ifdef CONFIGURATOR_WITH_CENTRAL
@@ -98,8 +100,9 @@ JournalSource LocalSource(std::shared_ptr<journal::Journal> journal) {
             [journal](const journal::Filter& filter, std::string& error) {
                 return journal->Summary(filter, error);
             },
-            [journal](const std::vector<journal::UnitRow>& rows, int& changed,
-                      std::string& error) { return journal->Merge(rows, changed, error); }};
+            [journal](const std::vector<journal::UnitRow>& rows, int& changed, std::string& error) {
+                return journal->Merge(rows, changed, error);
+            }};
 }
 
 std::optional<JournalSource> CentralSource(const Session& session, const std::string& url) {
@@ -111,16 +114,16 @@ std::optional<JournalSource> CentralSource(const Session& session, const std::st
         session.Fail(kExitDevice, "the central journal: " + error);
         return std::nullopt;
     }
-    return JournalSource{[central](const journal::Filter& filter, std::string& error) {
-                             return central->Rows(filter, error);
-                         },
-                         [central](const journal::Filter& filter, std::string& error) {
-                             return central->Summary(filter, error);
-                         },
-                         [central](const std::vector<journal::UnitRow>& rows, int& changed,
-                                   std::string& error) {
-                             return central->Merge(rows, changed, error);
-                         }};
+    return JournalSource{
+        [central](const journal::Filter& filter, std::string& error) {
+            return central->Rows(filter, error);
+        },
+        [central](const journal::Filter& filter, std::string& error) {
+            return central->Summary(filter, error);
+        },
+        [central](const std::vector<journal::UnitRow>& rows, int& changed, std::string& error) {
+            return central->Merge(rows, changed, error);
+        }};
 #else
     (void)url;
     session.Fail(kExitUsage, "this build keeps no central journal");

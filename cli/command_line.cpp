@@ -160,8 +160,8 @@ int Run(const std::vector<std::string>& args, CliStreams& io, Clock::time_point 
         ->check(CLI::IsMember({"pass", "fail", "interrupted"}));
     CLI::Option* csv = journal->add_flag("--csv", request.csv,
                                          "RFC 4180 CSV with a header row, for a spreadsheet");
-    CLI::Option* summary = journal->add_flag(
-        "--summary", request.summary, "The units, passed, failed and interrupted per batch");
+    CLI::Option* summary = journal->add_flag("--summary", request.summary,
+                                             "The units, passed, failed and interrupted per batch");
     summary->excludes(csv);
     journal
         ->add_option("--import", request.import_file,

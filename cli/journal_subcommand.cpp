@@ -50,8 +50,7 @@ int Import(const Session& session, const Request& request, const JournalSource& 
     }
     int changed = 0;
     if (!into.merge(rows, changed, error)) {
-        return session.Fail(kExitDevice,
-                            "cannot import " + request.import_file + ": " + error);
+        return session.Fail(kExitDevice, "cannot import " + request.import_file + ": " + error);
     }
     if (session.json) {
         session.PrintJson(Json{{"file", request.import_file},

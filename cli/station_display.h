@@ -10,9 +10,10 @@
 #include "station/station.h"
 
 // What the operator sees of the station. On a terminal: a header line (batch, passed, failed,
-// units per hour, and what waits for the central journal) and one line per slot, kept in place and redrawn as events come, in colour
-// where the terminal has it and NO_COLOR is not set, with a bell on a failure. Otherwise, or
-// with --json: one JSON object per line for each event, a unit's end with its whole record.
+// units per hour, and what waits for the central journal) and one line per slot, kept in place and
+// redrawn as events come, in colour where the terminal has it and NO_COLOR is not set, with a bell
+// on a failure. Otherwise, or with --json: one JSON object per line for each event, a unit's end
+// with its whole record.
 class StationDisplay {
   public:
     // `columns`: the terminal's width, 0 when unknown.

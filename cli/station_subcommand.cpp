@@ -128,8 +128,8 @@ int RunStation(const Session& session, const Request& request, const CLI::App& c
                                      const std::lock_guard lock(display_mutex);
                                      display.ShowCentral(status);
                                  });
-    const station::Summary summary = station::RunStation(
-        settings, *journal, [&](const station::Event& event) {
+    const station::Summary summary =
+        station::RunStation(settings, *journal, [&](const station::Event& event) {
             {
                 const std::lock_guard lock(display_mutex);
                 display.Show(event);

@@ -93,14 +93,15 @@ bool Ready(PGconn* connection, bool write, Clock::time_point deadline,
             error = "given up: the program is ending";
             return false;
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline -
-                                                                                  Clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (left <= 0ms) {
             error = "the server did not answer in time";
             return false;
         }
         pollfd wait{PQsocket(connection), static_cast<short>(write ? POLLOUT : POLLIN), 0};
-        const int polled = ::poll(&wait, 1, static_cast<int>(std::min<long long>(left.count(), 100)));
+        const int polled =
+            ::poll(&wait, 1, static_cast<int>(std::min<long long>(left.count(), 100)));
         if (polled > 0) return true;
         if (polled < 0 && errno != EINTR) {
             error = std::strerror(errno);
@@ -124,10 +125,10 @@ int Number(const PGresult* result, int row, int column) {
 
 UnitRow ReadRow(const PGresult* result, int row) {
     UnitRow unit;
-    std::string* texts[] = {&unit.id,         &unit.unit,          &unit.batch,
-                            &unit.station,    &unit.slot,          &unit.operator_name,
-                            &unit.profile,    &unit.profile_sha256, &unit.started_at,
-                            &unit.finished_at, &unit.firmware,      &unit.as_found,
+    std::string* texts[] = {&unit.id,          &unit.unit,           &unit.batch,
+                            &unit.station,     &unit.slot,           &unit.operator_name,
+                            &unit.profile,     &unit.profile_sha256, &unit.started_at,
+                            &unit.finished_at, &unit.firmware,       &unit.as_found,
                             &unit.as_left};
     int column = 0;
     for (std::string* text : texts) *text = Text(result, row, column++);
@@ -150,9 +151,9 @@ class Parameters {
         null_.push_back(nullable && text.empty());
     }
     void AddRow(const UnitRow& row) {
-        for (const std::string* text : {&row.id, &row.unit, &row.batch, &row.station, &row.slot,
-                                        &row.operator_name, &row.profile, &row.profile_sha256,
-                                        &row.started_at}) {
+        for (const std::string* text :
+             {&row.id, &row.unit, &row.batch, &row.station, &row.slot, &row.operator_name,
+              &row.profile, &row.profile_sha256, &row.started_at}) {
             Add(*text);
         }
         for (const std::string* text :
@@ -160,7 +161,8 @@ class Parameters {
             Add(*text, true);
         }
         char degrees[32] = {};
-        if (row.cold_junction) std::to_chars(degrees, degrees + sizeof degrees - 1, *row.cold_junction);
+        if (row.cold_junction)
+            std::to_chars(degrees, degrees + sizeof degrees - 1, *row.cold_junction);
         Add(degrees, true);
         Add(row.verdict, true);
         Add(row.error, true);
@@ -219,11 +221,10 @@ struct Central::Impl {
         const auto deadline = Clock::now() + kStatementTimeout;
         const std::vector<const char*> values =
             parameters != nullptr ? parameters->Values() : std::vector<const char*>{};
-        const int sent =
-            parameters != nullptr
-                ? PQsendQueryParams(connection, sql.c_str(), parameters->Count(), nullptr,
-                                    values.data(), nullptr, nullptr, 0)
-                : PQsendQuery(connection, sql.c_str());
+        const int sent = parameters != nullptr
+                             ? PQsendQueryParams(connection, sql.c_str(), parameters->Count(),
+                                                 nullptr, values.data(), nullptr, nullptr, 0)
+                             : PQsendQuery(connection, sql.c_str());
         if (sent == 0) return Fail(error);
         int flushed;
         while ((flushed = PQflush(connection)) == 1) {
@@ -294,9 +295,8 @@ struct Central::Impl {
         if (!version) return false;
         const int known = Number(version.get(), 0, 0);
         if (known >= 1 && known <= kSchemaVersion) return true;
-        error = "its schema is " + Text(version.get(), 0, 0) +
-                ", and this program knows " + std::to_string(kSchemaVersion) +
-                ": use the program that made it, or a newer one";
+        error = "its schema is " + Text(version.get(), 0, 0) + ", and this program knows " +
+                std::to_string(kSchemaVersion) + ": use the program that made it, or a newer one";
         return false;
     }
 };

@@ -18,8 +18,8 @@ class Central {
     // Connects with a libpq connection string or URI and makes sure the server keeps a schema
     // this program knows, creating the tables where there are none. Null, with the reason,
     // when the server cannot be reached, refuses the login, or keeps a newer schema.
-    static std::unique_ptr<Central> Connect(const std::string& url,
-                                            const std::atomic<int>* abandon, std::string& error);
+    static std::unique_ptr<Central> Connect(const std::string& url, const std::atomic<int>* abandon,
+                                            std::string& error);
     ~Central();
     Central(const Central&) = delete;
     Central& operator=(const Central&) = delete;

@@ -68,7 +68,9 @@ ForwardingThread::ForwardingThread(std::unique_ptr<Journal> journal, std::string
       report_(std::move(report)),
       thread_([this] { Run(); }) {}
 
-ForwardingThread::~ForwardingThread() { Finish(); }
+ForwardingThread::~ForwardingThread() {
+    Finish();
+}
 
 void ForwardingThread::Nudge() {
     {
@@ -110,10 +112,10 @@ void ForwardingThread::Run() {
             wake_.wait_for(lock, kIdlePause, [this] { return nudged_ || finishing_; });
             continue;
         }
-        // While the server is away a unit's nudge changes nothing; the station's end does.
+        // While the server is away a unit's nudge changes nothing; the station's end does, for
+        // one last try.
         wake_.wait_for(lock, retry, [this] { return finishing_; });
         retry = std::min<std::chrono::seconds>(retry * 2, kLongestRetry);
-        if (finishing_ && !forwarder_.Status().reachable) break;
     }
     ended_ = true;
     wake_.notify_all();

@@ -18,10 +18,10 @@
 namespace journal {
 
 struct ForwardStatus {
-    int waiting = 0;          // local rows not yet in the central journal as they stand
-    bool reachable = true;    // the last attempt got through
-    std::string down_since;   // local time ("10:42") of the first failed attempt in a row
-    std::string reason;       // why the last attempt failed
+    int waiting = 0;         // local rows not yet in the central journal as they stand
+    bool reachable = true;   // the last attempt got through
+    std::string down_since;  // local time ("10:42") of the first failed attempt in a row
+    std::string reason;      // why the last attempt failed
 
     bool operator==(const ForwardStatus&) const = default;
 };
@@ -58,8 +58,8 @@ class ForwardingThread {
 
     // A unit began or ended: its row is worth sending now.
     void Nudge();
-    // Ends the thread after one last pass, when the server was reachable, so that the last units
-    // go too; a pass that takes longer than a few seconds is given up.
+    // Ends the thread after one last pass, so that the last units go too; a pass that takes
+    // longer than a few seconds is given up, and its rows wait for the next run.
     void Finish();
 
   private:

@@ -356,12 +356,13 @@ bool Journal::Finish(UnitRow& row, std::string& error) {
     return impl_->Locked(error, [&] {
         UnitRow made = row;
         if (made.finished_at.empty()) made.finished_at = UtcNow();
-        const Statement statement = Prepare(impl_->db,
-                                            "UPDATE units SET finished_at = ?10, firmware = ?11, "
-                                            "as_found = ?12, as_left = ?13, cold_junction = ?14, "
-                                            "verdict = ?15, error = ?16, tries = ?17, forwarded_at = NULL "
-                                            "WHERE id = ?1",
-                                            error);
+        const Statement statement =
+            Prepare(impl_->db,
+                    "UPDATE units SET finished_at = ?10, firmware = ?11, "
+                    "as_found = ?12, as_left = ?13, cold_junction = ?14, "
+                    "verdict = ?15, error = ?16, tries = ?17, forwarded_at = NULL "
+                    "WHERE id = ?1",
+                    error);
         if (!statement || !BindRow(impl_->db, statement.get(), made, error)) return false;
         if (sqlite3_step(statement.get()) != SQLITE_DONE) return Failed(impl_->db, error);
         if (sqlite3_changes(impl_->db) == 0) {
@@ -406,7 +407,6 @@ std::vector<BatchSummary> Journal::Summary(const Filter& filter, std::string& er
     return batches;
 }
 
-
 std::vector<UnitRow> Journal::Waiting(int limit, std::string& error) {
     std::vector<UnitRow> rows;
     error.clear();
@@ -432,8 +432,7 @@ bool Journal::MarkForwarded(const std::vector<UnitRow>& rows, std::string& error
         // A row completed while its earlier state was on the way keeps waiting: its verdict has
         // yet to reach the central journal.
         const Statement statement = Prepare(
-            impl_->db, "UPDATE units SET forwarded_at = ?1 WHERE id = ?2 AND verdict IS ?3",
-            error);
+            impl_->db, "UPDATE units SET forwarded_at = ?1 WHERE id = ?2 AND verdict IS ?3", error);
         if (!statement || !Execute(impl_->db, "BEGIN IMMEDIATE", error)) return false;
         const std::string now = UtcNow();
         for (const UnitRow& row : rows) {
@@ -482,8 +481,8 @@ bool Journal::Merge(const std::vector<UnitRow>& rows, int& changed, std::string&
                 // The unit numbers are the station's own; another station with the same prefix
                 // may have used this one for another unit.
                 if (sqlite3_extended_errcode(impl_->db) == SQLITE_CONSTRAINT_UNIQUE) {
-                    error = "unit " + row.unit + " is already here as another unit (id " +
-                            row.id + " differs)";
+                    error = "unit " + row.unit + " is already here as another unit (id " + row.id +
+                            " differs)";
                     return false;
                 }
                 return Failed(impl_->db, error);
