@@ -26,6 +26,8 @@
 #include <thread>
 #include <vector>
 
+#include "journal/forwarder.h"
+#include "journal/unit_fields.h"
 #include "sim/simulated_transmitter.h"
 
 namespace {
@@ -351,5 +353,57 @@ TEST_P(CentralJournal, HoldsEveryCommittedUnitOnce) {
 
 INSTANTIATE_TEST_SUITE_P(Scenarios, CentralJournal, ::testing::ValuesIn(kScenarios),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// make bench-central, not a test: 8 slots forwarding for BENCH_SECONDS (default 60), the time
+// from each unit's local commit to its central row; then the catch-up after an outage, the
+// rows it left waiting sent by one forwarder. Each figure beside its target; fails only when a
+// run does.
+class CentralBench : public CentralFixture {};
+
+TEST_F(CentralBench, DISABLED_LatencyAndCatchUp) {
+    Prepare("bench");
+    const char* seconds = std::getenv("BENCH_SECONDS");
+    Station& station = AddStation(8);
+    Start(station, 0, std::string(" user=station"));
+    std::this_thread::sleep_for(std::chrono::seconds(seconds ? std::atoi(seconds) : 60));
+    ::kill(station.pid, SIGINT);
+    ExitCode(station.pid);
+    std::printf(
+        "commit to central row, %s",
+        Psql(
+            database_,
+            "SELECT count(*) || ' units: median ' || round(percentile_cont(0.5) WITHIN GROUP "
+            "(ORDER BY s)::numeric, 3) || ' s, p99 ' || round(percentile_cont(0.99) WITHIN GROUP "
+            "(ORDER BY s)::numeric, 3) || ' s (target p99 <= 1 s)' FROM (SELECT extract(epoch FROM "
+            "received_at - finished_at) AS s FROM units WHERE verdict IS NOT NULL) AS latency")
+            .c_str());
+
+    constexpr int kWaiting = 20000;
+    std::string error;
+    const auto journal = journal::Journal::Open(folder_ / "outage.sqlite3", error);
+    ASSERT_TRUE(journal) << error;
+    std::vector<journal::UnitRow> rows(kWaiting);
+    for (int i = 0; i < kWaiting; ++i) {
+        journal::UnitRow& row = rows[i];
+        row.id = journal::NewUuid();
+        row.unit = "OUT-" + journal::RunningNumber(i);
+        row.batch = "outage";
+        row.station = row.slot = row.operator_name = "bench";
+        row.profile = "{}";
+        row.profile_sha256 = journal::Sha256Hex(row.profile);
+        row.started_at = row.finished_at = journal::UtcNow();
+        row.verdict = "pass";
+    }
+    int changed = 0;
+    ASSERT_TRUE(journal->Merge(rows, changed, error)) << error;
+    journal::Forwarder forwarder(*journal, "dbname=" + database_, nullptr);
+    const auto start = Clock::now();
+    ASSERT_TRUE(forwarder.Pass()) << forwarder.Status().reason;
+    const double taken = std::chrono::duration<double>(Clock::now() - start).count();
+    EXPECT_EQ(Psql(database_, "SELECT count(*) FROM units WHERE batch = 'outage'"),
+              std::to_string(kWaiting) + "\n");
+    std::printf("catch-up after an outage: %d rows in %.2f s, %.0f rows/s (target >= 500)\n",
+                kWaiting, taken, kWaiting / taken);
+}
 
 }  // namespace
