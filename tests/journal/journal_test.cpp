@@ -251,7 +251,7 @@ void BeginWaitsForTheOtherStationsTransaction(const std::string& path) {
 
 void UnusableJournalsAreRefusedWithTheReason(const std::string& path) {
     fs::create_directories(fs::path(path).parent_path());
-    Sql(path + ".newer", "PRAGMA user_version = 2");
+    Sql(path + ".newer", "PRAGMA user_version = 3");
     std::ofstream(path + ".text") << "unit,verdict\r\n";
     const std::pair<std::string, const char*> refused[] = {
         {path + ".newer", "newer version"},
@@ -264,6 +264,62 @@ void UnusableJournalsAreRefusedWithTheReason(const std::string& path) {
         EXPECT_EQ(Journal::Open(file, error), nullptr) << file;
         EXPECT_NE(error.find(reason), std::string::npos) << error;
     }
+}
+
+void RowCompletedWhileOnTheWayKeepsWaiting(const std::string& path) {
+    auto journal = MustOpen(path);
+    const UnitRow first = MustBegin(*journal, NewUnit("B1"));
+    MustBegin(*journal, NewUnit("B1"));
+    std::string error;
+    const std::vector<UnitRow> sent = journal->Waiting(10, error);
+    ASSERT_EQ(Units(sent), Units(MustRead(*journal))) << error;
+    MustFinish(*journal, first, "pass");
+    ASSERT_TRUE(journal->MarkForwarded(sent, error)) << error;
+    const std::vector<UnitRow> left = journal->Waiting(10, error);
+    ASSERT_EQ(Units(left), std::vector<std::string>{first.unit});
+    EXPECT_EQ(left[0].verdict, "pass");
+    ASSERT_TRUE(journal->MarkForwarded(left, error)) << error;
+    EXPECT_EQ(journal->CountWaiting(error), 0) << error;
+}
+
+void MergingTwiceAddsOnceAndCompletesOnlyWhatHasNoVerdict(const std::string& path) {
+    auto journal = MustOpen(path);
+    UnitRow running = MustBegin(*journal, NewUnit("B1"));
+    UnitRow failed = MustFinish(*journal, MustBegin(*journal, NewUnit("B1")), "fail");
+    UnitRow stranger = NewUnit("B2", "2026-12-07T10:00:00.000Z");
+    stranger.id = "0d6f2a4e-0000-4000-8000-000000000001";
+    stranger.unit = "OTHER-0001";
+    stranger.profile_sha256 = journal::Sha256Hex(stranger.profile);
+    running.verdict = failed.verdict = "pass";
+    running.finished_at = failed.finished_at = "2026-12-07T11:00:00.000Z";
+    for (const int expected : {2, 0}) {
+        int changed = -1;
+        std::string error;
+        ASSERT_TRUE(journal->Merge({running, failed, stranger}, changed, error)) << error;
+        EXPECT_EQ(changed, expected);
+    }
+    std::vector<std::string> verdicts;
+    for (const UnitRow& row : MustRead(*journal)) verdicts.push_back(journal::ShownVerdict(row));
+    EXPECT_EQ(verdicts, (std::vector<std::string>{"pass", "fail", "interrupted"}));
+}
+
+void FirstVersionJournalIsReadAsItIsAndTakenUpWithEveryRowWaiting(const std::string& path) {
+    fs::create_directories(fs::path(path).parent_path());
+    Sql(path, ("CREATE TABLE units (id TEXT PRIMARY KEY, unit TEXT NOT NULL UNIQUE, batch TEXT "
+               "NOT NULL, station TEXT NOT NULL, slot TEXT NOT NULL, operator TEXT NOT NULL, "
+               "profile TEXT NOT NULL, profile_sha256 TEXT NOT NULL, started_at TEXT NOT NULL, "
+               "finished_at TEXT, firmware TEXT, as_found TEXT, as_left TEXT, cold_junction "
+               "REAL, verdict TEXT, error TEXT, tries INTEGER NOT NULL DEFAULT 0); "
+               "PRAGMA user_version = 1; " +
+               kInsertUnit + "('a', 'OLD-0001'))")
+                  .c_str());
+    std::vector<UnitRow> rows;
+    std::string error;
+    ASSERT_TRUE(journal::ReadJournalFile(path, rows, error)) << error;
+    EXPECT_EQ(Units(rows), std::vector<std::string>{"OLD-0001"});
+    ASSERT_TRUE(journal::ReadJournalFile(path, rows, error)) << "changed by reading: " << error;
+    auto journal = MustOpen(path);
+    EXPECT_EQ(journal->CountWaiting(error), 1) << error;
 }
 
 struct Scenario {
@@ -284,6 +340,12 @@ const Scenario kScenarios[] = {
     {"a unit begun while the other station writes waits and takes the next number",
      BeginWaitsForTheOtherStationsTransaction},
     {"unusable journals are refused with the reason", UnusableJournalsAreRefusedWithTheReason},
+    {"a row completed while its earlier state was on the way keeps waiting",
+     RowCompletedWhileOnTheWayKeepsWaiting},
+    {"merging twice adds once and completes only what has no verdict",
+     MergingTwiceAddsOnceAndCompletesOnlyWhatHasNoVerdict},
+    {"a first version's journal is read as it is and taken up with every row waiting",
+     FirstVersionJournalIsReadAsItIsAndTakenUpWithEveryRowWaiting},
 };
 
 void PrintTo(const Scenario& scenario, std::ostream* out) {
