@@ -274,6 +274,13 @@ TEST_P(CommandLineTest, PrintsExitsAndSends) {
     EXPECT_EQ(Hex(transmitter->ReceivedValues()), row.wire);
 }
 
+// A build without the central journal refuses --central as an option it does not know.
+#ifdef CONFIGURATOR_WITH_CENTRAL
+constexpr bool kCentral = true;
+#else
+constexpr bool kCentral = false;
+#endif
+
 // One row a line or a few; the formatter would spread each field over its own line.
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Rows, CommandLineTest, ::testing::ValuesIn(std::vector<CommandLineCase>{
@@ -464,6 +471,14 @@ INSTANTIATE_TEST_SUITE_P(Rows, CommandLineTest, ::testing::ValuesIn(std::vector<
      std::string("transmitter-cli ") + kTransmitterCliVersion + "\n", "", ""},
     {"an option the subcommand does not know is a usage error", Device::kPlain,
      {"read", "--colour"}, "", {}, 2, "", "transmitter-cli: read: ", ""},
+    {"a central journal's URL with a password in it is refused before anything is sent",
+     Device::kPlain, Words("write --central postgresql://station:secret@db/plant --sensor K "
+                           "--upper 300 --lower 0 " + kEntry), "", {}, 2, "",
+     kCentral ? "transmitter-cli: write: the connection string holds a password" : "--central", ""},
+    {"--central with --no-journal is refused: the rows it forwards are the journal's",
+     Device::kPlain, Words("write --no-journal --central dbname=plant --sensor K --upper 300 "
+                           "--lower 0 " + kEntry), "", {}, 2, "",
+     kCentral ? "--central and --no-journal exclude each other" : "--central", ""},
 }));
 // clang-format on
 
