@@ -34,6 +34,8 @@ else
     [ -f "$deb" ] || fail "no $deb after make package"
 fi
 dpkg-deb --info "$deb"
+# The central journal's client library comes with the package manager, not with us.
+dpkg-deb -f "$deb" Depends | grep -q 'libpq5' || fail "the package does not depend on libpq5"
 
 step "lintian"
 # Warnings fail the check as well as errors, so that a new one is fixed or explained before it
