@@ -24,7 +24,8 @@ constexpr std::string_view kFooter =
     "Exit codes:\n"
     "  0  success\n"
     "  1  the transmitter did not answer, answered short, or a verify or adjustment check failed;\n"
-    "     or the output could not be written\n"
+    "     or the output could not be written; a station's unit failed; the journal cannot be\n"
+    "     read or written, or the central journal cannot be reached\n"
     "  2  usage error or refused entry (nothing is sent)\n"
     "  3  wrong access code (nothing is sent)\n"
     "  4  the port cannot be opened (busy, missing or no permission) or went away in use\n"
@@ -166,7 +167,8 @@ int Run(const std::vector<std::string>& args, CliStreams& io, Clock::time_point 
     journal
         ->add_option("--import", request.import_file,
                      "Merge the units of another station's journal FILE into this journal "
-                     "(or, with --central, the central one); a unit already there is kept")
+                     "(or, with --central, the central one); a unit already there is only "
+                     "completed, when it has no verdict and FILE's row has")
         ->type_name("FILE")
         ->excludes(csv)
         ->excludes(summary);

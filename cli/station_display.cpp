@@ -17,8 +17,8 @@ std::string Reason(const journal::UnitRow& row) {
 std::string CentralText(const journal::ForwardStatus& status) {
     const std::string waiting = std::to_string(status.waiting) + " waiting";
     if (status.reachable) return "central: " + waiting;
-    return "central: unreachable since " + status.down_since + " (" + waiting +
-           "): " + status.reason;
+    const std::string since = status.down_since.empty() ? "" : " since " + status.down_since;
+    return "central: unreachable" + since + " (" + waiting + "): " + status.reason;
 }
 
 }  // namespace
