@@ -46,7 +46,9 @@ fi
 
 # transmitter-cli statically linked, for a guest without a C library, SQLite included from
 # Debian's static library; the simulator beside it. uart-probe reads the journal with it too.
+# No central journal there: libpq would bring its TLS and Kerberos libraries along.
 cmake -S . -B "$out/cli" -DCONFIGURATOR_WITH_QT=OFF -DCONFIGURATOR_TESTS=OFF \
+    -DCONFIGURATOR_WITH_CENTRAL=OFF \
     -DCMAKE_EXE_LINKER_FLAGS=-static -DCMAKE_BUILD_TYPE=Release \
     -DSQLite3_LIBRARY="$(gcc -print-file-name=libsqlite3.a)" \
     -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" ${CMAKE_FLAGS:-} >"$out/cmake.log"
