@@ -188,7 +188,7 @@ bench-central: deps
 	cmake -S . -B build $(CMAKE_FLAGS)
 	cmake --build build -j $(JOBS) --target central_test transmitter-cli
 	BENCH_SECONDS=$(or $(BENCH_SECONDS),60) pg_virtualenv ./build/tests/central/central_test \
-		--gtest_also_run_disabled_tests --gtest_filter='CentralBench.*'
+		--gtest_also_run_disabled_tests --gtest_filter='*Bench*'
 
 # A benchmark, not a test (neither `make test` nor CI runs it): each operation of the real window,
 # offscreen, against the simulated transmitter, RUNS times (default 5), worst and median: the
