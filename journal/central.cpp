@@ -255,6 +255,26 @@ struct Central::Impl {
         return last;
     }
 
+    // Runs `head`, the filter's WHERE clause and `tail`, handing each row of the result to
+    // `take`; the error empty when it succeeds, so that no rows and a failure read apart.
+    template <typename Take>
+    bool Query(const std::string& head, const char* tail, const Filter& filter, std::string& error,
+               Take take) {
+        error.clear();
+        try {
+            Parameters parameters;
+            std::string where;
+            if (!Where(filter, parameters, where, error)) return false;
+            const Result result = Run(head + where + tail, &parameters, error);
+            if (!result) return false;
+            for (int row = 0; row < PQntuples(result.get()); ++row) take(result.get(), row);
+            return true;
+        } catch (const std::exception& exception) {
+            error = exception.what();
+            return false;
+        }
+    }
+
     Result Fail(std::string& error) const {
         error = OneLine(PQerrorMessage(connection));
         return nullptr;
@@ -360,51 +380,28 @@ bool Central::Merge(const std::vector<UnitRow>& rows, int& changed, std::string&
 
 std::vector<UnitRow> Central::Rows(const Filter& filter, std::string& error) {
     std::vector<UnitRow> rows;
-    error.clear();
-    try {
-        Parameters parameters;
-        std::string where;
-        if (!Where(filter, parameters, where, error)) return rows;
-        const Result result = impl_->Run(std::string("SELECT ") + kSelectColumns + " FROM units" +
-                                             where + " ORDER BY started_at, id",
-                                         &parameters, error);
-        if (!result) return rows;
-        for (int row = 0; row < PQntuples(result.get()); ++row) {
-            rows.push_back(ReadRow(result.get(), row));
-        }
-    } catch (const std::exception& exception) {
-        error = exception.what();
-        rows.clear();
-    }
+    const bool read = impl_->Query(
+        std::string("SELECT ") + kSelectColumns + " FROM units", " ORDER BY started_at, id", filter,
+        error, [&rows](const PGresult* result, int row) { rows.push_back(ReadRow(result, row)); });
+    if (!read) rows.clear();
     return rows;
 }
 
 std::vector<BatchSummary> Central::Summary(const Filter& filter, std::string& error) {
     std::vector<BatchSummary> batches;
-    error.clear();
-    try {
-        Parameters parameters;
-        std::string where;
-        if (!Where(filter, parameters, where, error)) return batches;
-        const Result result = impl_->Run(
-            "SELECT batch, count(*), count(*) FILTER (WHERE verdict = 'pass'), "
-            "count(*) FILTER (WHERE verdict = 'fail'), count(*) FILTER (WHERE verdict IS NULL), "
-            "to_char(min(started_at) AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), "
-            "to_char(max(finished_at) AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"') "
-            "FROM units" +
-                where + " GROUP BY batch ORDER BY min(started_at)",
-            &parameters, error);
-        if (!result) return batches;
-        for (int row = 0; row < PQntuples(result.get()); ++row) {
-            batches.push_back({Text(result.get(), row, 0), Number(result.get(), row, 1),
-                               Number(result.get(), row, 2), Number(result.get(), row, 3),
-                               Number(result.get(), row, 4), Text(result.get(), row, 5),
-                               Text(result.get(), row, 6)});
-        }
-    } catch (const std::exception& exception) {
-        error = exception.what();
-        batches.clear();
-    }
+    const bool read = impl_->Query(
+        "SELECT batch, count(*), count(*) FILTER (WHERE verdict = 'pass'), "
+        "count(*) FILTER (WHERE verdict = 'fail'), count(*) FILTER (WHERE verdict IS NULL), "
+        "to_char(min(started_at) AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"'), "
+        "to_char(max(finished_at) AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS.MS\"Z\"') "
+        "FROM units",
+        " GROUP BY batch ORDER BY min(started_at)", filter, error,
+        [&batches](const PGresult* result, int row) {
+            batches.push_back({Text(result, row, 0), Number(result, row, 1), Number(result, row, 2),
+                               Number(result, row, 3), Number(result, row, 4), Text(result, row, 5),
+                               Text(result, row, 6)});
+        });
+    if (!read) batches.clear();
     return batches;
 }
 
