@@ -28,9 +28,12 @@ Json UnitJson(const journal::UnitRow& row) {
         if (value.empty()) return nullptr;
         return value;
     };
+    // A column that is no JSON (a row another program wrote) stays text: dumped as it is, a
+    // discarded value would make the line no JSON at all.
     const auto object = [](const std::string& value) -> Json {
         if (value.empty()) return nullptr;
-        return Json::parse(value, nullptr, false);
+        Json parsed = Json::parse(value, nullptr, false);
+        return parsed.is_discarded() ? Json(value) : parsed;
     };
     Json json{{"id", row.id},
               {"unit", row.unit},

@@ -544,6 +544,14 @@ TEST(CommandLineJournal, WriteAndAdjustKeepTheirRowsUnlessToldNot) {
     EXPECT_EQ(rows[1].verdict, "fail");
     EXPECT_EQ(rows[1].error, "the transmitter reads 26.5, 1.5 from 25.0");
     EXPECT_EQ(rows[1].cold_junction, 26.5);
+    // A row another program wrote, its profile no JSON, still lists as one JSON object.
+    journal::UnitRow foreign = rows[0];
+    foreign.id.clear();
+    foreign.profile = "not json";
+    ASSERT_TRUE(journal->Begin(foreign, error)) << error;
+    out.str("");
+    EXPECT_EQ(RunCommandLine({"journal", "--json"}, io), 0);
+    EXPECT_NE(out.str().find(",\"profile\":\"not json\","), std::string::npos) << out.str();
     std::filesystem::remove_all(kDataFolder);
 }
 
