@@ -16,7 +16,6 @@
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <set>
 #include <sstream>
@@ -57,11 +56,6 @@ const Scenario kScenarios[] = {
 
 void PrintTo(const Scenario& scenario, std::ostream* out) {
     *out << scenario.name;
-}
-
-std::string Contents(const fs::path& path) {
-    std::ifstream in(path);
-    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 // What a command printed, standard error included.
@@ -278,7 +272,7 @@ TEST_P(CentralJournal, HoldsEveryCommittedUnitOnce) {
     }
     Rows local;
     for (Station& station : stations_) {
-        EXPECT_EQ(ExitCode(station.pid), 0) << Contents(station.output);
+        EXPECT_EQ(ExitCode(station.pid), 0) << Shell("cat " + station.output.string());
         local.merge(Lines(Sqlite(station.journal, kRowText)));
     }
     for (const char* changed : {"2", "0"}) {
@@ -297,7 +291,7 @@ TEST_P(CentralJournal, HoldsEveryCommittedUnitOnce) {
         return;
     }
     EXPECT_EQ(Psql(database_, kRowText), "");
-    const std::string output = Contents(stations_[0].output);
+    const std::string output = Shell("cat " + stations_[0].output.string());
     EXPECT_NE(output.find("\"reachable\":false"), std::string::npos) << output;
     EXPECT_NE(output.find(scenario.reason), std::string::npos) << output;
     EXPECT_NE(output.find("\"central_waiting\":" + std::to_string(per_station)), std::string::npos)
