@@ -151,6 +151,20 @@ std::string ColumnList() {
     return list;
 }
 
+// A row in table order, ?1 to ?17 as BindRow binds them.
+std::string InsertRow() {
+    return "INSERT INTO units (" + ColumnList() +
+           ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17)";
+}
+
+// Steps the statement to its end, every row read as a unit's.
+bool StepRows(sqlite3* db, sqlite3_stmt* statement, std::vector<UnitRow>& rows,
+              std::string& error) {
+    int stepped;
+    while ((stepped = sqlite3_step(statement)) == SQLITE_ROW) rows.push_back(ReadRow(statement));
+    return stepped == SQLITE_DONE || Failed(db, error);
+}
+
 // The WHERE clause of a filter, with named parameters that BindFilter fills in.
 void WhereClause(const Filter& filter, std::string& where) {
     const auto add = [&where](const char* condition) {
@@ -266,11 +280,7 @@ bool Insert(sqlite3* db, UnitRow& row, std::string& error) {
         return false;
     }
     row.unit = prefix + RunningNumber(last + 1);
-    const Statement statement = Prepare(
-        db,
-        "INSERT INTO units (" + ColumnList() +
-            ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17)",
-        error);
+    const Statement statement = Prepare(db, InsertRow(), error);
     if (!statement || !BindRow(db, statement.get(), row, error)) return false;
     return sqlite3_step(statement.get()) == SQLITE_DONE || Failed(db, error);
 }
@@ -417,11 +427,7 @@ std::vector<UnitRow> Journal::Waiting(int limit, std::string& error) {
                         " FROM units WHERE forwarded_at IS NULL ORDER BY rowid LIMIT ?1",
                     error);
         if (!statement || sqlite3_bind_int(statement.get(), 1, limit) != SQLITE_OK) return false;
-        int stepped;
-        while ((stepped = sqlite3_step(statement.get())) == SQLITE_ROW) {
-            rows.push_back(ReadRow(statement.get()));
-        }
-        return stepped == SQLITE_DONE || Failed(impl_->db, error);
+        return StepRows(impl_->db, statement.get(), rows, error);
     });
     if (!read) rows.clear();
     return rows;
@@ -467,9 +473,8 @@ bool Journal::Merge(const std::vector<UnitRow>& rows, int& changed, std::string&
     return impl_->Locked(error, [&] {
         const Statement statement = Prepare(
             impl_->db,
-            "INSERT INTO units (" + ColumnList() +
-                ") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, "
-                "?17) ON CONFLICT (id) DO UPDATE SET finished_at = ?10, firmware = ?11, "
+            InsertRow() +
+                " ON CONFLICT (id) DO UPDATE SET finished_at = ?10, firmware = ?11, "
                 "as_found = ?12, as_left = ?13, cold_junction = ?14, verdict = ?15, error = ?16, "
                 "tries = ?17, forwarded_at = NULL WHERE verdict IS NULL AND ?15 IS NOT NULL",
             error);
@@ -511,12 +516,7 @@ bool ReadJournalFile(const std::string& path, std::vector<UnitRow>& rows, std::s
     }
     const Statement statement =
         Prepare(db.get(), "SELECT " + ColumnList() + " FROM units ORDER BY rowid", error);
-    if (!statement) return false;
-    int stepped;
-    while ((stepped = sqlite3_step(statement.get())) == SQLITE_ROW) {
-        rows.push_back(ReadRow(statement.get()));
-    }
-    return stepped == SQLITE_DONE || Failed(db.get(), error);
+    return statement && StepRows(db.get(), statement.get(), rows, error);
 }
 
 }  // namespace journal
