@@ -54,7 +54,8 @@ struct StationForwarding::Thread {
 };
 
 StationForwarding::StationForwarding(const std::string& journal_path, const std::string& url,
-                                     std::function<void(const journal::ForwardStatus&)> report)
+                                     std::function<void(const journal::ForwardStatus&)> report,
+                                     const std::string& prefix, const std::string& station)
     : thread_(std::make_unique<Thread>()) {
 #ifdef CONFIGURATOR_WITH_CENTRAL
     if (url.empty()) return;
@@ -68,12 +69,14 @@ StationForwarding::StationForwarding(const std::string& journal_path, const std:
         report(status);
         return;
     }
-    thread_->forwarding =
-        std::make_unique<journal::ForwardingThread>(std::move(journal), url, std::move(report));
+    thread_->forwarding = std::make_unique<journal::ForwardingThread>(
+        std::move(journal), url, std::move(report), prefix, station);
 #else
     (void)journal_path;
     (void)url;
     (void)report;
+    (void)prefix;
+    (void)station;
 #endif
 }
 

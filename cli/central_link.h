@@ -27,8 +27,10 @@ void ForwardWaitingRows(const Session& session, journal::Journal& journal, const
 // called from that thread.
 class StationForwarding {
   public:
+    // `prefix`: the unit prefix `station` numbers with, checked against the other stations'.
     StationForwarding(const std::string& journal_path, const std::string& url,
-                      std::function<void(const journal::ForwardStatus&)> report);
+                      std::function<void(const journal::ForwardStatus&)> report,
+                      const std::string& prefix, const std::string& station);
     ~StationForwarding();
     void Nudge();
     void Finish();

@@ -210,6 +210,29 @@ int Run(const std::vector<std::string>& args, CliStreams& io, Clock::time_point 
     for (CLI::App* keeper : {write, adjust}) {
         keeper->add_flag("--no-journal", request.no_journal, "Keep no journal row of this unit");
     }
+    // Written by hand on every unit: letters and digits, few of them.
+    const CLI::Validator unit_prefix(
+        [](std::string& prefix) -> std::string {
+            for (char& c : prefix) {
+                if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+            }
+            const bool fits = !prefix.empty() && prefix.size() <= 8 &&
+                              prefix.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789") ==
+                                  std::string::npos;
+            return fits ? "" : "a unit prefix is 1 to 8 letters (A-Z) and digits";
+        },
+        "");
+    for (CLI::App* keeper : {write, adjust, station}) {
+        keeper
+            ->add_option("--unit-prefix", request.unit_prefix,
+                         "Number the units PREFIX-0001, ... (default: made from the host name, "
+                         "then kept by the journal)")
+            ->type_name("PREFIX")
+            ->transform(unit_prefix);
+    }
+    journal->add_flag("--set-aside", request.set_aside,
+                      "Only the units the central journal refused, with its reason")
+        ->excludes(csv);
     for (CLI::App* keeper : {write, adjust, station, journal}) {
         keeper
             ->add_option("--journal", request.journal,

@@ -10,6 +10,7 @@
 #include "cli/station_display.h"
 #include "cli/subcommands.h"
 #include "cli/unit_record.h"
+#include "journal/filter.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -45,7 +46,7 @@ void PrintTable(const Session& session, const std::vector<std::vector<std::strin
 int Import(const Session& session, const Request& request, const JournalSource& into) {
     std::vector<journal::UnitRow> rows;
     std::string error;
-    if (!journal::ReadJournalFile(request.import_file, rows, error)) {
+    if (!journal::ReadJournalFile(request.import_file, rows, error, session.link.stop)) {
         return session.Fail(kExitUsage, "cannot import " + request.import_file + ": " + error);
     }
     int changed = 0;
@@ -63,36 +64,58 @@ int Import(const Session& session, const Request& request, const JournalSource& 
     return kExitOk;
 }
 
+// The stopping signal's exit code once Ctrl+C (or another stop) has cut a wait short.
+std::optional<int> Stopped(const Session& session) {
+    const int signal = session.link.stop != nullptr ? session.link.stop->load() : 0;
+    if (signal == 0) return std::nullopt;
+    return 128 + signal;
+}
+
+int Failed(const Session& session, const std::string& error) {
+    const int code = session.Fail(kExitDevice, error);
+    return Stopped(session).value_or(code);
+}
+
 }  // namespace
 
 int RunJournal(const Session& session, const Request& request) {
     std::string central;
     if (auto code = CentralUrl(session, request, false, central)) return *code;
+    const journal::Filter filter{request.batch, request.since, request.verdict, request.set_aside};
+    std::string error, since;
+    if (!journal::CheckedFilter(filter, since, error)) return session.Fail(kExitUsage, error);
+    if (request.set_aside && !central.empty()) {
+        return session.Fail(kExitUsage, "--set-aside lists the rows a station's own journal set "
+                                        "aside: not with --central");
+    }
     std::optional<JournalSource> source;
     if (!central.empty()) {
         source = CentralSource(session, central);
-        if (!source) return kExitDevice;
-    } else {
-        // Listing never makes a journal: a mistyped name would list nothing, as if it were
-        // empty. An import makes the journal it imports into.
-        const std::string path = JournalPath(request);
-        std::error_code missing;
-        if (request.import_file.empty() &&
-            !std::filesystem::exists(std::filesystem::path(std::u8string(path.begin(), path.end())),
-                                     missing)) {
-            return session.Fail(kExitUsage, "no journal at " + path);
-        }
+        if (!source) return Stopped(session).value_or(kExitDevice);
+    } else if (!request.import_file.empty()) {
+        // An import makes the journal it imports into.
         std::shared_ptr<journal::Journal> journal = OpenJournal(session, request);
         if (!journal) return kExitUsage;
         source = LocalSource(std::move(journal));
+    } else {
+        // Listing never makes or changes a journal: a mistyped name would list nothing, as if
+        // it were empty, and a file of another program would become a journal.
+        const std::string path = JournalPath(request);
+        std::error_code missing;
+        if (!std::filesystem::exists(std::filesystem::path(std::u8string(path.begin(), path.end())),
+                                     missing)) {
+            return session.Fail(kExitUsage, "no journal at " + path);
+        }
+        std::shared_ptr<journal::Journal> journal =
+            journal::Journal::OpenToRead(path, error, session.link.stop);
+        if (!journal) return session.Fail(kExitUsage, "cannot read the journal " + path + ": " + error);
+        source = LocalSource(std::move(journal));
     }
     if (!request.import_file.empty()) return Import(session, request, *source);
-    std::string error;
-    const journal::Filter filter{request.batch, request.since, request.verdict};
 
     if (request.summary) {
         const std::vector<journal::BatchSummary> batches = source->summary(filter, error);
-        if (!error.empty()) return session.Fail(kExitDevice, error);
+        if (!error.empty()) return Failed(session, error);
         std::vector<std::vector<std::string>> table{
             {"BATCH", "UNITS", "PASSED", "FAILED", "INTERRUPTED", "FIRST", "LAST"}};
         for (const journal::BatchSummary& batch : batches) {
@@ -103,7 +126,9 @@ int RunJournal(const Session& session, const Request& request) {
                                        {"failed", batch.failed},
                                        {"interrupted", batch.interrupted},
                                        {"first_started_at", batch.first_started_at},
-                                       {"last_finished_at", batch.last_finished_at}});
+                                       {"last_finished_at", batch.last_finished_at.empty()
+                                                                ? Json(nullptr)
+                                                                : Json(batch.last_finished_at)}});
             }
             table.push_back({batch.batch, std::to_string(batch.units), std::to_string(batch.passed),
                              std::to_string(batch.failed), std::to_string(batch.interrupted),
@@ -114,7 +139,7 @@ int RunJournal(const Session& session, const Request& request) {
     }
 
     const std::vector<journal::UnitRow> rows = source->rows(filter, error);
-    if (!error.empty()) return session.Fail(kExitDevice, error);
+    if (!error.empty()) return Failed(session, error);
     if (request.csv) {
 #ifdef _WIN32
         // Its lines end in CR LF already; Windows' text mode would put a second CR before LF.
@@ -127,14 +152,25 @@ int RunJournal(const Session& session, const Request& request) {
         return kExitOk;
     }
     if (session.json) {
-        for (const journal::UnitRow& row : rows) session.PrintJson(UnitJson(row));
+        for (const journal::UnitRow& row : rows) {
+            Json json = UnitJson(row);
+            if (request.set_aside) json["central_refusal"] = row.central_refusal;
+            session.PrintJson(json);
+        }
         return kExitOk;
     }
+    // The central journal holds every station's units; a number tells them apart only with
+    // its station.
+    const bool stations = !central.empty();
     std::vector<std::vector<std::string>> table{
         {"UNIT", "STARTED", "BATCH", "SLOT", "FIRMWARE", "VERDICT", "ERROR"}};
+    if (stations) table[0].insert(table[0].begin() + 1, "STATION");
+    if (request.set_aside) table[0].push_back("REFUSED BY THE CENTRAL JOURNAL");
     for (const journal::UnitRow& row : rows) {
         table.push_back({row.unit, row.started_at, row.batch, row.slot, row.firmware,
                          journal::ShownVerdict(row), row.error});
+        if (stations) table.back().insert(table.back().begin() + 1, row.station);
+        if (request.set_aside) table.back().push_back(row.central_refusal);
     }
     PrintTable(session, table);
     return kExitOk;

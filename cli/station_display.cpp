@@ -16,9 +16,19 @@ std::string Reason(const journal::UnitRow& row) {
 
 std::string CentralText(const journal::ForwardStatus& status) {
     const std::string waiting = std::to_string(status.waiting) + " waiting";
-    if (status.reachable) return "central: " + waiting;
+    std::string more;
+    if (status.set_aside > 0) {
+        more += ", " + std::to_string(status.set_aside) + " set aside: " + status.refusal;
+    }
+    if (!status.warning.empty()) more += "; " + status.warning;
+    if (status.reachable) {
+        const char* link = status.verified    ? "encrypted, verified"
+                           : status.encrypted ? "encrypted, not verified"
+                                              : "not encrypted";
+        return "central (" + std::string(link) + "): " + waiting + more;
+    }
     const std::string since = status.down_since.empty() ? "" : " since " + status.down_since;
-    return "central: unreachable" + since + " (" + waiting + "): " + status.reason;
+    return "central: unreachable" + since + " (" + waiting + "): " + status.reason + more;
 }
 
 }  // namespace
@@ -133,7 +143,13 @@ void StationDisplay::ShowCentral(const journal::ForwardStatus& status) {
     if (!status.reachable) {
         json["since"] = status.down_since;
         json["reason"] = status.reason;
+    } else {
+        json["encrypted"] = status.encrypted;
+        json["verified"] = status.verified;
     }
+    json["set_aside"] = status.set_aside;
+    if (status.set_aside > 0) json["refusal"] = status.refusal;
+    if (!status.warning.empty()) json["warning"] = status.warning;
     session_.PrintJson(json);
 }
 

@@ -123,11 +123,14 @@ int RunStation(const Session& session, const Request& request, const CLI::App& c
                            terminal ? TerminalColumns() : 0);
     // The slots' events and the forwarder's come from different threads.
     std::mutex display_mutex;
-    StationForwarding forwarding(JournalPath(request), central,
-                                 [&display, &display_mutex](const journal::ForwardStatus& status) {
-                                     const std::lock_guard lock(display_mutex);
-                                     display.ShowCentral(status);
-                                 });
+    std::string ignored;
+    StationForwarding forwarding(
+        JournalPath(request), central,
+        [&display, &display_mutex](const journal::ForwardStatus& status) {
+            const std::lock_guard lock(display_mutex);
+            display.ShowCentral(status);
+        },
+        journal->UnitPrefixOf(settings.station, ignored), settings.station);
     const station::Summary summary =
         station::RunStation(settings, *journal, [&](const station::Event& event) {
             {

@@ -43,6 +43,7 @@ struct Request {
     std::string batch;
     std::string operator_name;
     std::string central;  // the central journal's connection string (journal too)
+    std::string unit_prefix;  // upper case; empty: the station's own
 
     // station
     std::vector<std::string> slots;
@@ -55,6 +56,7 @@ struct Request {
     bool csv = false;
     bool summary = false;
     std::string import_file;
+    bool set_aside = false;
 };
 
 // The entry that the options and --from give `write` and `station`, checked against the

@@ -53,8 +53,13 @@ std::unique_ptr<journal::Journal> OpenJournal(const Session& session, const Requ
         return nullptr;
     }
     std::string error;
-    std::unique_ptr<journal::Journal> journal = journal::Journal::Open(path, error);
-    if (!journal) session.Fail(kExitUsage, "cannot use the journal " + path + ": " + error);
+    std::unique_ptr<journal::Journal> journal =
+        journal::Journal::Open(path, error, session.link.stop);
+    if (!journal) {
+        session.Fail(kExitUsage, "cannot use the journal " + path + ": " + error);
+    } else if (!request.unit_prefix.empty()) {
+        journal->UseUnitPrefix(request.unit_prefix);
+    }
     return journal;
 }
 

@@ -1,15 +1,21 @@
 #include "journal/central.h"
 
 #include <libpq-fe.h>
+#include <netdb.h>
 #include <poll.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <mutex>
+#include <thread>
 
 #include "journal/filter.h"
 
@@ -54,8 +60,27 @@ CREATE TABLE IF NOT EXISTS units (
 CREATE INDEX IF NOT EXISTS units_started_at ON units (started_at);
 CREATE INDEX IF NOT EXISTS units_batch ON units (batch);
 CREATE INDEX IF NOT EXISTS units_unit ON units (unit);
+CREATE TABLE IF NOT EXISTS prefixes (
+    prefix text PRIMARY KEY,
+    station text NOT NULL,
+    claimed_at timestamptz NOT NULL DEFAULT now()
+);
 INSERT INTO schema_version SELECT 1 WHERE NOT EXISTS (SELECT FROM schema_version);
 )sql";
+
+// As the local journal's Merge: a row that knows more replaces one that knows less, never the
+// other way round.
+constexpr const char* kKnowsMore =
+    "(units.finished_at IS NULL OR EXCLUDED.finished_at IS NOT NULL) AND "
+    "(units.verdict IS NULL OR EXCLUDED.verdict IS NOT NULL) AND "
+    "(units.error IS NULL OR EXCLUDED.error IS NOT NULL) AND "
+    "(units.as_found IS NULL OR EXCLUDED.as_found IS NOT NULL) AND "
+    "(units.as_left IS NULL OR EXCLUDED.as_left IS NOT NULL) AND "
+    "((units.finished_at IS NULL AND EXCLUDED.finished_at IS NOT NULL) OR "
+    "(units.verdict IS NULL AND EXCLUDED.verdict IS NOT NULL) OR "
+    "(units.error IS NULL AND EXCLUDED.error IS NOT NULL) OR "
+    "(units.as_found IS NULL AND EXCLUDED.as_found IS NOT NULL) OR "
+    "(units.as_left IS NULL AND EXCLUDED.as_left IS NOT NULL))";
 
 // The times as the local journal writes them, so that both journals list alike.
 constexpr const char* kSelectColumns =
@@ -195,7 +220,7 @@ bool Where(const Filter& filter, Parameters& parameters, std::string& where, std
         parameters.Add(filter.batch);
     }
     if (!since.empty()) {
-        add("started_at >= " + parameters.Next() + "::timestamp AT TIME ZONE 'UTC'");
+        add("started_at >= " + parameters.Next() + "::timestamptz");
         parameters.Add(since);
     }
     if (filter.verdict == "interrupted") {
@@ -207,17 +232,115 @@ bool Where(const Filter& filter, Parameters& parameters, std::string& where, std
     return true;
 }
 
+std::vector<std::string> Split(const std::string& list) {
+    std::vector<std::string> items;
+    std::size_t from = 0;
+    for (std::size_t comma; (comma = list.find(',', from)) != std::string::npos; from = comma + 1) {
+        items.push_back(list.substr(from, comma - from));
+    }
+    items.push_back(list.substr(from));
+    return items;
+}
+
+std::string Joined(const std::vector<std::string>& items) {
+    std::string list;
+    for (const std::string& item : items) list += (list.empty() ? "" : ",") + item;
+    return list;
+}
+
+// libpq looks host names up inside its connecting calls, where a name server that does not
+// answer holds it for as long as the resolver's time-outs and tries, whatever the deadline or a
+// stop. The names are looked up here instead, on a thread of their own that is left to finish
+// alone when the wait is given up, and libpq gets the addresses (hostaddr) beside the names,
+// which it still checks a server's certificate against.
+struct Lookup {
+    std::vector<std::string> hosts, ports;  // as the URL gives them (one port for all, or one each)
+    std::mutex mutex;
+    std::condition_variable done_cv;
+    bool done = false;
+    std::vector<std::string> names, addresses, address_ports;  // one entry per address
+    std::string failure;
+
+    void Run() {
+        std::vector<std::string> found_names, found, found_ports;
+        std::string failed;
+        for (std::size_t i = 0; i < hosts.size(); ++i) {
+            addrinfo hints{};
+            hints.ai_family = AF_UNSPEC;
+            hints.ai_socktype = SOCK_STREAM;
+            addrinfo* list = nullptr;
+            if (const int code = ::getaddrinfo(hosts[i].c_str(), nullptr, &hints, &list); code != 0) {
+                failed = "could not translate host name \"" + hosts[i] + "\" to address: " +
+                         ::gai_strerror(code);
+                continue;
+            }
+            for (const addrinfo* at = list; at != nullptr; at = at->ai_next) {
+                char text[NI_MAXHOST];
+                if (::getnameinfo(at->ai_addr, at->ai_addrlen, text, sizeof text, nullptr, 0,
+                                  NI_NUMERICHOST) == 0) {
+                    found_names.push_back(hosts[i]);
+                    found.emplace_back(text);
+                    found_ports.push_back(ports.size() == hosts.size() ? ports[i] : "");
+                }
+            }
+            ::freeaddrinfo(list);
+        }
+        const std::lock_guard lock(mutex);
+        names = std::move(found_names);
+        addresses = std::move(found);
+        address_ports = std::move(found_ports);
+        failure = std::move(failed);
+        done = true;
+        done_cv.notify_all();
+    }
+};
+
+// The host names of the URL (or PGHOST) to look up: none for sockets, addresses given, or
+// none named.
+std::shared_ptr<Lookup> LookupFor(const std::string& url) {
+    char* message = nullptr;
+    PQconninfoOption* options = PQconninfoParse(url.c_str(), &message);
+    PQfreemem(message);
+    if (options == nullptr) return nullptr;
+    std::string host, hostaddr, port;
+    for (const PQconninfoOption* option = options; option->keyword != nullptr; ++option) {
+        const std::string value = option->val != nullptr ? option->val : "";
+        if (std::strcmp(option->keyword, "host") == 0) host = value;
+        if (std::strcmp(option->keyword, "hostaddr") == 0) hostaddr = value;
+        if (std::strcmp(option->keyword, "port") == 0) port = value;
+    }
+    PQconninfoFree(options);
+    const auto environment = [](const char* name) {
+        const char* value = std::getenv(name);
+        return std::string(value != nullptr ? value : "");
+    };
+    if (host.empty()) host = environment("PGHOST");
+    if (hostaddr.empty()) hostaddr = environment("PGHOSTADDR");
+    if (port.empty()) port = environment("PGPORT");
+    if (host.empty() || !hostaddr.empty()) return nullptr;
+    auto lookup = std::make_shared<Lookup>();
+    lookup->hosts = Split(host);
+    lookup->ports = Split(port);
+    for (const std::string& name : lookup->hosts) {
+        if (name.empty() || name[0] == '/' || name[0] == '@') return nullptr;
+    }
+    return lookup;
+}
+
 }  // namespace
 
 struct Central::Impl {
     PGconn* connection = nullptr;
     const std::atomic<int>* abandon = nullptr;
+    std::string sqlstate;  // of the last statement's first error
+    Central::Link link;
 
     ~Impl() { PQfinish(connection); }
 
     // Sends the statement, without blocking, and waits for its results; the last one, or null
     // with the reason (the first error when there are several).
     Result Run(const std::string& sql, const Parameters* parameters, std::string& error) {
+        sqlstate.clear();
         const auto deadline = Clock::now() + kStatementTimeout;
         const std::vector<const char*> values =
             parameters != nullptr ? parameters->Values() : std::vector<const char*>{};
@@ -234,6 +357,7 @@ struct Central::Impl {
         if (flushed < 0) return Fail(error);
         Result last;
         std::string first_error;
+        sqlstate.clear();
         for (;;) {
             while (PQisBusy(connection) != 0) {
                 if (!Ready(connection, false, deadline, abandon, error)) return nullptr;
@@ -244,6 +368,8 @@ struct Central::Impl {
             const ExecStatusType status = PQresultStatus(result.get());
             if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK && first_error.empty()) {
                 first_error = OneLine(PQresultErrorMessage(result.get()));
+                const char* state = PQresultErrorField(result.get(), PG_DIAG_SQLSTATE);
+                sqlstate = state != nullptr ? state : "";
             }
             last = std::move(result);
         }
@@ -280,16 +406,57 @@ struct Central::Impl {
         return nullptr;
     }
 
+    // Looks the URL's host names up, waiting no longer than the deadline or a stop; `host`,
+    // `hostaddr` and `port` then name one address each, in the order the lookup gave them.
+    bool LookUp(const std::string& url, Clock::time_point deadline, std::string& host,
+                std::string& hostaddr, std::string& port, std::string& error) {
+        const std::shared_ptr<Lookup> lookup = LookupFor(url);
+        if (!lookup) return true;
+        std::thread([lookup] { lookup->Run(); }).detach();
+        std::unique_lock lock(lookup->mutex);
+        while (!lookup->done_cv.wait_for(lock, 100ms, [&lookup] { return lookup->done; })) {
+            if (abandon != nullptr && abandon->load() != 0) {
+                error = "given up: the program is ending";
+                return false;
+            }
+            if (Clock::now() >= deadline) {
+                error = "the server did not answer in time (looking its name up)";
+                return false;
+            }
+        }
+        if (lookup->addresses.empty()) {
+            error = lookup->failure;
+            return false;
+        }
+        host = Joined(lookup->names);
+        hostaddr = Joined(lookup->addresses);
+        if (lookup->ports.size() > 1) port = Joined(lookup->address_ports);
+        return true;
+    }
+
     bool Connect(const std::string& url, std::string& error) {
-        // Keywords before dbname are defaults that the URL may override.
-        const char* keywords[] = {"application_name", "dbname", nullptr};
-        const char* values[] = {"transmitter-cli", url.c_str(), nullptr};
-        connection = PQconnectStartParams(keywords, values, 1);
+        const auto deadline = Clock::now() + kConnectTimeout;
+        std::string host, hostaddr, port;
+        if (!LookUp(url, deadline, host, hostaddr, port, error)) return false;
+        // Keywords before dbname are defaults that the URL may override; those after it
+        // override the URL.
+        std::vector<const char*> keywords{"application_name", "dbname"};
+        std::vector<const char*> values{"transmitter-cli", url.c_str()};
+        for (const auto& [keyword, value] :
+             {std::pair<const char*, const std::string*>{"host", &host},
+              {"hostaddr", &hostaddr},
+              {"port", &port}}) {
+            if (value->empty()) continue;
+            keywords.push_back(keyword);
+            values.push_back(value->c_str());
+        }
+        keywords.push_back(nullptr);
+        values.push_back(nullptr);
+        connection = PQconnectStartParams(keywords.data(), values.data(), 1);
         if (connection == nullptr) {
             error = "out of memory";
             return false;
         }
-        const auto deadline = Clock::now() + kConnectTimeout;
         PostgresPollingStatusType polling = PGRES_POLLING_WRITING;
         while (PQstatus(connection) != CONNECTION_BAD && polling != PGRES_POLLING_OK) {
             if (polling == PGRES_POLLING_FAILED) break;
@@ -299,17 +466,34 @@ struct Central::Impl {
             polling = PQconnectPoll(connection);
         }
         if (PQstatus(connection) != CONNECTION_OK) return static_cast<bool>(Fail(error));
+        link.encrypted = PQsslInUse(connection) == 1;
+        if (PQconninfoOption* options = PQconninfo(connection)) {
+            for (const PQconninfoOption* option = options; option->keyword != nullptr; ++option) {
+                // verify-ca checks the certificate's signer but not that it names the host.
+                if (std::strcmp(option->keyword, "sslmode") == 0 && option->val != nullptr) {
+                    link.verified = link.encrypted && std::strcmp(option->val, "verify-full") == 0;
+                }
+            }
+            PQconninfoFree(options);
+        }
         return PQsetnonblocking(connection, 1) == 0 || static_cast<bool>(Fail(error));
     }
 
     bool KnownSchema(std::string& error) {
         Result tables = Run(
-            "SELECT to_regclass('schema_version') IS NOT NULL AND to_regclass('units') IS NOT NULL",
+            "SELECT to_regclass('schema_version') IS NOT NULL AND to_regclass('units') IS NOT NULL, "
+            "to_regclass('prefixes') IS NOT NULL",
             nullptr, error);
         if (!tables) return false;
         if (Text(tables.get(), 0, 0) != "t" && !Run(kCreate, nullptr, error)) {
             error = "it has no tables yet, and this login may not create them: " + error;
             return false;
+        }
+        // A journal made by an earlier version gains the prefixes where the login may; where
+        // it may not, the rows still go, and the prefix's check says why it cannot be made.
+        if (Text(tables.get(), 0, 1) != "t") {
+            std::string ignored;
+            Run(kCreate, nullptr, ignored);
         }
         Result version = Run("SELECT max(version) FROM schema_version", nullptr, error);
         if (!version) return false;
@@ -365,12 +549,44 @@ bool Central::Merge(const std::vector<UnitRow>& rows, int& changed, std::string&
                 "firmware = EXCLUDED.firmware, as_found = EXCLUDED.as_found, "
                 "as_left = EXCLUDED.as_left, cold_junction = EXCLUDED.cold_junction, "
                 "verdict = EXCLUDED.verdict, error = EXCLUDED.error, tries = EXCLUDED.tries, "
-                "received_at = now() "
-                "WHERE units.verdict IS NULL AND EXCLUDED.verdict IS NOT NULL";
+                "received_at = now() WHERE " +
+                std::string(kKnowsMore);
             const Result result = impl_->Run(sql, &values, error);
             if (!result) return false;
             changed += std::atoi(PQcmdTuples(result.get()));
         }
+        return true;
+    } catch (const std::exception& exception) {
+        error = exception.what();
+        return false;
+    }
+}
+
+bool Central::RefusedContent() const {
+    // Data exceptions (an invalid byte sequence, a time out of range), a broken constraint, a
+    // value too large: the row, not the link or the login.
+    const std::string& state = impl_->sqlstate;
+    return state.rfind("22", 0) == 0 || state.rfind("23", 0) == 0 || state.rfind("54", 0) == 0;
+}
+
+Central::Link Central::Security() const {
+    return impl_->link;
+}
+
+bool Central::Claim(const std::string& prefix, const std::string& station, std::string& holder,
+                    std::string& error) {
+    try {
+        Parameters parameters;
+        parameters.Add(prefix);
+        parameters.Add(station);
+        // The claim made is not seen by the statement's own SELECT: one of the two answers.
+        const Result result = impl_->Run(
+            "WITH claimed AS (INSERT INTO prefixes (prefix, station) VALUES ($1, $2) "
+            "ON CONFLICT (prefix) DO NOTHING RETURNING station) "
+            "SELECT station FROM claimed UNION ALL SELECT station FROM prefixes WHERE prefix = $1",
+            &parameters, error);
+        if (!result) return false;
+        holder = PQntuples(result.get()) > 0 ? Text(result.get(), 0, 0) : station;
         return true;
     } catch (const std::exception& exception) {
         error = exception.what();
@@ -414,17 +630,20 @@ std::string CentralUrlRefusal(const std::string& url) {
         // Not repeated: it may hold a password after all.
         return "--central is no connection string: " + reason;
     }
+    // sslpassword unlocks the client's key as password unlocks the login.
     bool password = false;
     for (const PQconninfoOption* option = options; option->keyword != nullptr; ++option) {
-        if (std::strcmp(option->keyword, "password") == 0 && option->val != nullptr &&
-            option->val[0] != '\0') {
+        if ((std::strcmp(option->keyword, "password") == 0 ||
+             std::strcmp(option->keyword, "sslpassword") == 0) &&
+            option->val != nullptr && option->val[0] != '\0') {
             password = true;
         }
     }
     PQconninfoFree(options);
     if (!password) return {};
     return "the connection string holds a password, which anyone listing the processes would "
-           "see: put it in ~/.pgpass, PGPASSWORD or a service file";
+           "see: put it in ~/.pgpass, PGPASSWORD or a service file (sslpassword in a service "
+           "file)";
 }
 
 }  // namespace journal

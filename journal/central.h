@@ -27,6 +27,18 @@ class Central {
     // By the local journal's rule (Journal::Merge), in one transaction per statement of at most
     // a few hundred rows; `changed`: how many were added or completed.
     bool Merge(const std::vector<UnitRow>& rows, int& changed, std::string& error);
+    // Whether the last failure was the server refusing what a row holds (not the link, the
+    // login or the schema): another row may well go.
+    bool RefusedContent() const;
+    // Records that `station` numbers its units with `prefix`, unless another station does:
+    // `holder` is the station that holds the prefix.
+    bool Claim(const std::string& prefix, const std::string& station, std::string& holder,
+               std::string& error);
+    struct Link {
+        bool encrypted = false;  // TLS in use
+        bool verified = false;   // and the server's certificate checked for its host name
+    };
+    Link Security() const;
     std::vector<UnitRow> Rows(const Filter& filter, std::string& error);
     std::vector<BatchSummary> Summary(const Filter& filter, std::string& error);
 
@@ -37,7 +49,7 @@ class Central {
 };
 
 // Why a URL is refused before any connection: it is no connection string, or it holds a
-// password, which would show to anyone listing the processes (libpq takes it from ~/.pgpass,
+// password (or sslpassword, the client key's), which would show to anyone listing the processes (libpq takes it from ~/.pgpass,
 // PGPASSWORD or a service file instead). Empty when it will do.
 std::string CentralUrlRefusal(const std::string& url);
 

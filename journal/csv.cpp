@@ -1,12 +1,53 @@
 #include <charconv>
+#include <string_view>
 
 #include "journal/journal.h"
 
 namespace journal {
 namespace {
 
-void AddField(std::string& out, std::string_view field) {
-    if (field.find_first_of(",\"\r\n") == std::string_view::npos) {
+// The length of the UTF-8 sequence that starts `text`; 0 when it is none (a stray byte, an
+// overlong form, a surrogate, beyond U+10FFFF, or cut short).
+std::size_t SequenceLength(std::string_view text) {
+    const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(0);
+    if (lead < 0x80) return 1;
+    const std::size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
+                               : lead >= 0xE0 && lead <= 0xEF ? 3
+                               : lead >= 0xF0 && lead <= 0xF4 ? 4
+                                                              : 0;
+    if (length == 0 || text.size() < length) return 0;
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((byte(i) & 0xC0) != 0x80) return 0;
+    }
+    const unsigned char second = byte(1);
+    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F) ||
+        (lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second > 0x8F)) {
+        return 0;
+    }
+    return length;
+}
+
+// A row from another program may hold bytes that are no UTF-8; the file is said to be UTF-8,
+// so each becomes U+FFFD, as in the JSON output.
+std::string ValidUtf8(std::string_view text) {
+    std::string valid;
+    while (!text.empty()) {
+        const std::size_t length = SequenceLength(text);
+        valid += length == 0 ? std::string_view("\xEF\xBF\xBD") : text.substr(0, length);
+        text.remove_prefix(length == 0 ? 1 : length);
+    }
+    return valid;
+}
+
+// A text cell that a spreadsheet would take for a formula gets a leading apostrophe, which
+// makes it show as text.
+void AddField(std::string& out, std::string_view raw, bool number = false) {
+    std::string field = ValidUtf8(raw);
+    if (!number && !field.empty() && std::string_view("=+-@\t\r").find(field[0]) != std::string::npos) {
+        field.insert(0, 1, '\'');
+    }
+    if (field.find_first_of(",\"\r\n") == std::string::npos) {
         out += field;
         return;
     }
@@ -63,9 +104,10 @@ std::string RowsAsCsv(const std::vector<UnitRow>& rows) {
                 tries,
             };
             separator = "";
-            for (std::string_view field : fields) {
+            for (std::size_t i = 0; i < std::size(fields); ++i) {
                 out += separator;
-                AddField(out, field);
+                // cold_junction and tries: numbers, which a minus sign leaves numbers.
+                AddField(out, fields[i], i == 13 || i == 16);
                 separator = ",";
             }
             out += "\r\n";

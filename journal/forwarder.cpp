@@ -26,8 +26,13 @@ std::string LocalMinute() {
 
 }  // namespace
 
-Forwarder::Forwarder(Journal& journal, std::string url, const std::atomic<int>* abandon)
-    : journal_(journal), url_(std::move(url)), abandon_(abandon) {}
+Forwarder::Forwarder(Journal& journal, std::string url, const std::atomic<int>* abandon,
+                     std::string prefix, std::string station)
+    : journal_(journal),
+      url_(std::move(url)),
+      abandon_(abandon),
+      prefix_(std::move(prefix)),
+      station_(std::move(station)) {}
 
 bool Forwarder::Failed(std::string reason) {
     if (status_.reachable) status_.down_since = LocalMinute();
@@ -38,11 +43,38 @@ bool Forwarder::Failed(std::string reason) {
     return false;
 }
 
+bool Forwarder::SendOneByOne(const std::vector<UnitRow>& rows) {
+    std::string error;
+    for (UnitRow row : rows) {
+        int changed = 0;
+        if (!central_->Merge({row}, changed, error)) {
+            if (!central_->RefusedContent()) {
+                central_.reset();
+                return Failed(std::move(error));
+            }
+            row.central_refusal = error;
+            status_.refusal = std::move(error);
+        }
+        if (!journal_.MarkForwarded({row}, error)) return Failed("the local journal: " + error);
+    }
+    return true;
+}
+
 bool Forwarder::Pass() {
     std::string error;
     if (!central_) {
         central_ = Central::Connect(url_, abandon_, error);
         if (!central_) return Failed(std::move(error));
+        status_.encrypted = central_->Security().encrypted;
+        status_.verified = central_->Security().verified;
+        std::string holder;
+        status_.warning.clear();
+        if (!prefix_.empty() && !central_->Claim(prefix_, station_, holder, error)) {
+            status_.warning = "the unit prefix " + prefix_ + " cannot be checked: " + error;
+        } else if (!prefix_.empty() && holder != station_) {
+            status_.warning = "the unit prefix " + prefix_ + " is held by station " + holder +
+                              ": give this one its own with --unit-prefix";
+        }
     }
     for (;;) {
         const std::vector<UnitRow> rows = journal_.Waiting(kRowsPerPass, error);
@@ -50,21 +82,35 @@ bool Forwarder::Pass() {
         if (rows.empty()) break;
         int changed = 0;
         if (!central_->Merge(rows, changed, error)) {
+            if (central_->RefusedContent()) {
+                if (!SendOneByOne(rows)) return false;
+                continue;
+            }
             // A connection that failed once is not trusted again: the next pass makes a new one.
             central_.reset();
             return Failed(std::move(error));
         }
         if (!journal_.MarkForwarded(rows, error)) return Failed("the local journal: " + error);
     }
-    status_ = ForwardStatus{};
+    status_.reachable = true;
+    status_.down_since.clear();
+    status_.reason.clear();
     status_.waiting = journal_.CountWaiting(error);
+    status_.set_aside = std::max(0, journal_.CountWaiting(error, true));
+    if (status_.set_aside == 0) status_.refusal.clear();
+    if (status_.set_aside > 0 && status_.refusal.empty()) {
+        // Set aside by an earlier run: its reason is in the journal.
+        const std::vector<UnitRow> refused = journal_.Rows({"", "", "", true}, error);
+        if (!refused.empty()) status_.refusal = refused.back().central_refusal;
+    }
     return true;
 }
 
 ForwardingThread::ForwardingThread(std::unique_ptr<Journal> journal, std::string url,
-                                   std::function<void(const ForwardStatus&)> report)
+                                   std::function<void(const ForwardStatus&)> report,
+                                   std::string prefix, std::string station)
     : journal_(std::move(journal)),
-      forwarder_(*journal_, std::move(url), &abandon_),
+      forwarder_(*journal_, std::move(url), &abandon_, std::move(prefix), std::move(station)),
       report_(std::move(report)),
       thread_([this] { Run(); }) {}
 

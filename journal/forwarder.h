@@ -22,14 +22,21 @@ struct ForwardStatus {
     bool reachable = true;   // the last attempt got through
     std::string down_since;  // local time ("10:42") of the first failed attempt in a row
     std::string reason;      // why the last attempt failed
+    int set_aside = 0;       // rows the central journal refused for what they hold
+    std::string refusal;     // why it refused the last of them
+    bool encrypted = false;  // the link to the server, once there is one
+    bool verified = false;
+    std::string warning;     // e.g. another station numbers its units with this one's prefix
 
     bool operator==(const ForwardStatus&) const = default;
 };
 
 class Forwarder {
   public:
-    // `journal` is used from the forwarder's thread alone.
-    Forwarder(Journal& journal, std::string url, const std::atomic<int>* abandon);
+    // `journal` is used from the forwarder's thread alone. With a `prefix`, the central journal
+    // is asked at every connection whether another station than `station` numbers with it.
+    Forwarder(Journal& journal, std::string url, const std::atomic<int>* abandon,
+              std::string prefix = {}, std::string station = {});
     // Sends everything waiting; false when the server cannot be reached, refuses the rows, or
     // the local journal fails, with the reason in the status.
     bool Pass();
@@ -37,10 +44,14 @@ class Forwarder {
 
   private:
     bool Failed(std::string reason);
+    // Sends the rows one by one after the server refused a statement of them for what one
+    // holds: each refused row is set aside with the server's reason, the others go.
+    bool SendOneByOne(const std::vector<UnitRow>& rows);
 
     Journal& journal_;
     std::string url_;
     const std::atomic<int>* abandon_;
+    std::string prefix_, station_;
     std::unique_ptr<Central> central_;
     ForwardStatus status_;
 };
@@ -51,7 +62,8 @@ class Forwarder {
 class ForwardingThread {
   public:
     ForwardingThread(std::unique_ptr<Journal> journal, std::string url,
-                     std::function<void(const ForwardStatus&)> report);
+                     std::function<void(const ForwardStatus&)> report, std::string prefix = {},
+                     std::string station = {});
     ~ForwardingThread();
     ForwardingThread(const ForwardingThread&) = delete;
     ForwardingThread& operator=(const ForwardingThread&) = delete;

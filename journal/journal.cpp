@@ -2,11 +2,20 @@
 
 #include <sqlite3.h>
 
+#include <atomic>
+#include <cctype>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <limits>
 #include <mutex>
 #include <thread>
+
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 #include "journal/filter.h"
 #include "journal/journal_path.h"
@@ -15,8 +24,13 @@
 namespace journal {
 namespace {
 
-constexpr int kSchemaVersion = 2;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kSchemaVersion = 3;
 constexpr std::chrono::milliseconds kBusyTimeout{10000};
+// Once the program is told to end, the other station's transaction is waited for this long
+// more: enough for one of its commits, so that the units in progress are still recorded.
+constexpr std::chrono::milliseconds kBusyAfterStop{1000};
 
 constexpr const char* kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS units (
@@ -37,7 +51,8 @@ CREATE TABLE IF NOT EXISTS units (
     verdict TEXT CHECK (verdict IN ('pass', 'fail')),
     error TEXT,
     tries INTEGER NOT NULL DEFAULT 0,
-    forwarded_at TEXT
+    forwarded_at TEXT,
+    central_refusal TEXT
 );
 CREATE INDEX IF NOT EXISTS units_started_at ON units (started_at);
 CREATE INDEX IF NOT EXISTS units_batch ON units (batch);
@@ -49,6 +64,51 @@ constexpr const char* kFromVersion1 = R"sql(
 ALTER TABLE units ADD COLUMN forwarded_at TEXT;
 CREATE INDEX IF NOT EXISTS units_forwarded_at ON units (forwarded_at);
 )sql";
+
+// Nothing was set aside before the central journal could refuse a row for what it holds.
+constexpr const char* kFromVersion2 = R"sql(
+ALTER TABLE units ADD COLUMN central_refusal TEXT;
+)sql";
+
+// A row that knows more replaces one that knows less, and never the other way round: each of
+// these is kept once known.
+constexpr const char* kKnowsMore =
+    "(units.finished_at IS NULL OR excluded.finished_at IS NOT NULL) AND "
+    "(units.verdict IS NULL OR excluded.verdict IS NOT NULL) AND "
+    "(units.error IS NULL OR excluded.error IS NOT NULL) AND "
+    "(units.as_found IS NULL OR excluded.as_found IS NOT NULL) AND "
+    "(units.as_left IS NULL OR excluded.as_left IS NOT NULL) AND "
+    "((units.finished_at IS NULL AND excluded.finished_at IS NOT NULL) OR "
+    "(units.verdict IS NULL AND excluded.verdict IS NOT NULL) OR "
+    "(units.error IS NULL AND excluded.error IS NOT NULL) OR "
+    "(units.as_found IS NULL AND excluded.as_found IS NOT NULL) OR "
+    "(units.as_left IS NULL AND excluded.as_left IS NOT NULL))";
+
+// Waits out another connection's transaction: up to kBusyTimeout, and no more than
+// kBusyAfterStop once `abandon` is set (Ctrl+C).
+struct BusyWait {
+    const std::atomic<int>* abandon = nullptr;
+    Clock::time_point began, stop_seen;
+    bool stopped = false;
+};
+
+int WaitWhileBusy(void* context, int count) {
+    auto& wait = *static_cast<BusyWait*>(context);
+    const auto now = Clock::now();
+    if (count == 0) {
+        wait.began = now;
+        wait.stopped = false;
+    }
+    if (!wait.stopped && wait.abandon != nullptr && wait.abandon->load() != 0) {
+        wait.stopped = true;
+        wait.stop_seen = now;
+    }
+    if (now - wait.began >= kBusyTimeout || (wait.stopped && now - wait.stop_seen >= kBusyAfterStop)) {
+        return 0;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(count < 10 ? 1 : 10));
+    return 1;
+}
 
 struct Finalize {
     void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
@@ -173,6 +233,7 @@ void WhereClause(const Filter& filter, std::string& where) {
     };
     if (!filter.batch.empty()) add("batch = :batch");
     if (!filter.since.empty()) add("started_at >= :since");
+    if (filter.set_aside) add("central_refusal IS NOT NULL");
     if (filter.verdict == "interrupted") {
         add("verdict IS NULL");
     } else if (!filter.verdict.empty()) {
@@ -221,13 +282,16 @@ bool CreateSchema(sqlite3* db, std::string& error) {
     int version = 0;
     if (!KnownSchema(db, version, error)) return false;
     if (version == kSchemaVersion) return true;
-    return Execute(db, version == 1 ? kFromVersion1 : kSchema, error) &&
+    const bool made = version == 0 ? Execute(db, kSchema, error)
+                                   : (version > 1 || Execute(db, kFromVersion1, error)) &&
+                                         Execute(db, kFromVersion2, error);
+    return made &&
            Execute(db, ("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str(), error);
 }
 
-bool Configure(sqlite3* db, std::string& error) {
+bool Configure(sqlite3* db, BusyWait& busy, std::string& error) {
     // Waits out the other station's transaction instead of failing at once.
-    sqlite3_busy_timeout(db, static_cast<int>(kBusyTimeout.count()));
+    sqlite3_busy_handler(db, WaitWhileBusy, &busy);
     // Before anything changes, so that a newer program's journal is left as that program made it.
     int version = 0;
     if (!KnownSchema(db, version, error)) return false;
@@ -237,7 +301,10 @@ bool Configure(sqlite3* db, std::string& error) {
     std::string mode;
     int switched;
     while ((switched = SingleText(db, "PRAGMA journal_mode=WAL", mode, error)) != SQLITE_OK) {
-        if (switched != SQLITE_BUSY || std::chrono::steady_clock::now() > deadline) return false;
+        if (switched != SQLITE_BUSY || std::chrono::steady_clock::now() > deadline ||
+            (busy.abandon != nullptr && busy.abandon->load() != 0)) {
+            return false;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     if (mode != "wal") {
@@ -271,8 +338,25 @@ bool LastNumber(sqlite3* db, const std::string& prefix, std::int64_t& last, std:
     return true;
 }
 
-bool Insert(sqlite3* db, UnitRow& row, std::string& error) {
-    const std::string prefix = UnitPrefix(row.station) + "-";
+// The prefix a station numbers its units with in this journal: the one it took last, so that a
+// journal keeps numbering as it began even where a newer program would choose another, else a
+// new one made from the host name.
+bool PrefixOf(sqlite3* db, const std::string& station, std::string& prefix, std::string& error) {
+    const Statement statement =
+        Prepare(db, "SELECT unit FROM units WHERE station = ?1 ORDER BY rowid DESC LIMIT 1", error);
+    if (!statement || BindText(statement.get(), 1, station) != SQLITE_OK) return Failed(db, error);
+    const int stepped = sqlite3_step(statement.get());
+    if (stepped != SQLITE_ROW && stepped != SQLITE_DONE) return Failed(db, error);
+    const std::string last = stepped == SQLITE_ROW ? ColumnText(statement.get(), 0) : "";
+    const std::size_t dash = last.rfind('-');
+    prefix = dash != std::string::npos && dash > 0 ? last.substr(0, dash) : UnitPrefix(station);
+    return true;
+}
+
+bool Insert(sqlite3* db, UnitRow& row, const std::string& chosen, std::string& error) {
+    std::string prefix = chosen;
+    if (prefix.empty() && !PrefixOf(db, row.station, prefix, error)) return false;
+    prefix += "-";
     std::int64_t last = 0;
     if (!LastNumber(db, prefix, last, error)) return false;
     if (last == std::numeric_limits<std::int64_t>::max()) {
@@ -290,6 +374,9 @@ bool Insert(sqlite3* db, UnitRow& row, std::string& error) {
 struct Journal::Impl {
     std::mutex mutex;
     sqlite3* db = nullptr;
+    BusyWait busy;
+    int version = kSchemaVersion;
+    std::string unit_prefix;  // --unit-prefix; empty: the station's own
 
     ~Impl() { sqlite3_close_v2(db); }
 
@@ -319,7 +406,8 @@ struct Journal::Impl {
 Journal::Journal(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 Journal::~Journal() = default;
 
-std::unique_ptr<Journal> Journal::Open(const std::string& path, std::string& error) {
+std::unique_ptr<Journal> Journal::Open(const std::string& path, std::string& error,
+                                       const std::atomic<int>* abandon) {
     try {
         if (path.empty()) {
             error = "no journal file given";
@@ -330,12 +418,23 @@ std::unique_ptr<Journal> Journal::Open(const std::string& path, std::string& err
             return nullptr;
         }
         auto impl = std::make_unique<Impl>();
+        impl->busy.abandon = abandon;
+#ifndef _WIN32
+        // Operators' names are in it: the owner's alone, and SQLite gives the -wal and -shm
+        // files the journal's own mode.
+        if (const int made = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+            made >= 0) {
+            ::close(made);
+        }
+#endif
         const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX;
         const int opened = sqlite3_open_v2(path.c_str(), &impl->db, flags, nullptr);
         std::string reason;
         if (opened != SQLITE_OK) {
             reason = impl->db != nullptr ? sqlite3_errmsg(impl->db) : sqlite3_errstr(opened);
-        } else if (impl->Locked(reason, [&impl, &reason] { return Configure(impl->db, reason); })) {
+        } else if (impl->Locked(reason, [&impl, &reason] {
+                       return Configure(impl->db, impl->busy, reason);
+                   })) {
             return std::unique_ptr<Journal>(new Journal(std::move(impl)));
         }
         // The reason alone: the caller names the file as it names it elsewhere.
@@ -353,7 +452,8 @@ bool Journal::Begin(UnitRow& row, std::string& error) {
         if (made.started_at.empty()) made.started_at = UtcNow();
         if (made.profile_sha256.empty()) made.profile_sha256 = Sha256Hex(made.profile);
         // Immediate: the other station's Begin waits here, so both cannot take one number.
-        if (!Execute(impl_->db, "BEGIN IMMEDIATE", error) || !Insert(impl_->db, made, error) ||
+        if (!Execute(impl_->db, "BEGIN IMMEDIATE", error) ||
+            !Insert(impl_->db, made, impl_->unit_prefix, error) ||
             !Execute(impl_->db, "COMMIT", error)) {
             return false;
         }
@@ -370,8 +470,8 @@ bool Journal::Finish(UnitRow& row, std::string& error) {
             Prepare(impl_->db,
                     "UPDATE units SET finished_at = ?10, firmware = ?11, "
                     "as_found = ?12, as_left = ?13, cold_junction = ?14, "
-                    "verdict = ?15, error = ?16, tries = ?17, forwarded_at = NULL "
-                    "WHERE id = ?1",
+                    "verdict = ?15, error = ?16, tries = ?17, forwarded_at = NULL, "
+                    "central_refusal = NULL WHERE id = ?1",
                     error);
         if (!statement || !BindRow(impl_->db, statement.get(), made, error)) return false;
         if (sqlite3_step(statement.get()) != SQLITE_DONE) return Failed(impl_->db, error);
@@ -388,10 +488,18 @@ std::vector<UnitRow> Journal::Rows(const Filter& filter, std::string& error) {
     std::vector<UnitRow> rows;
     // Empty on success, so that an empty list and a failure read apart.
     error.clear();
+    // A journal of an earlier schema has nothing set aside.
+    if (filter.set_aside && impl_->version < 3) return rows;
     const bool read = impl_->Locked(error, [&] {
-        return Query(impl_->db, "SELECT " + ColumnList() + " FROM units", " ORDER BY rowid", filter,
-                     error,
-                     [&rows](sqlite3_stmt* statement) { rows.push_back(ReadRow(statement)); });
+        return Query(impl_->db,
+                     "SELECT " + ColumnList() + (filter.set_aside ? ", central_refusal" : "") +
+                         " FROM units",
+                     " ORDER BY rowid", filter, error, [&rows](sqlite3_stmt* statement) {
+                         rows.push_back(ReadRow(statement));
+                         if (sqlite3_column_count(statement) > 17) {
+                             rows.back().central_refusal = ColumnText(statement, 17);
+                         }
+                     });
     });
     if (!read) rows.clear();
     return rows;
@@ -400,6 +508,7 @@ std::vector<UnitRow> Journal::Rows(const Filter& filter, std::string& error) {
 std::vector<BatchSummary> Journal::Summary(const Filter& filter, std::string& error) {
     std::vector<BatchSummary> batches;
     error.clear();
+    if (filter.set_aside && impl_->version < 3) return batches;
     const bool read = impl_->Locked(error, [&] {
         return Query(impl_->db,
                      "SELECT batch, COUNT(*), SUM(verdict = 'pass'), SUM(verdict = 'fail'), "
@@ -437,8 +546,11 @@ bool Journal::MarkForwarded(const std::vector<UnitRow>& rows, std::string& error
     return impl_->Locked(error, [&] {
         // A row completed while its earlier state was on the way keeps waiting: its verdict has
         // yet to reach the central journal.
-        const Statement statement = Prepare(
-            impl_->db, "UPDATE units SET forwarded_at = ?1 WHERE id = ?2 AND verdict IS ?3", error);
+        // An interrupted unit is completed without a verdict: its end time tells it apart.
+        const Statement statement = Prepare(impl_->db,
+                                            "UPDATE units SET forwarded_at = ?1, central_refusal = "
+                                            "?5 WHERE id = ?2 AND verdict IS ?3 AND finished_at IS ?4",
+                                            error);
         if (!statement || !Execute(impl_->db, "BEGIN IMMEDIATE", error)) return false;
         const std::string now = UtcNow();
         for (const UnitRow& row : rows) {
@@ -446,6 +558,8 @@ bool Journal::MarkForwarded(const std::vector<UnitRow>& rows, std::string& error
             if (BindText(statement.get(), 1, now) != SQLITE_OK ||
                 BindText(statement.get(), 2, row.id) != SQLITE_OK ||
                 BindNullable(statement.get(), 3, row.verdict) != SQLITE_OK ||
+                BindNullable(statement.get(), 4, row.finished_at) != SQLITE_OK ||
+                BindNullable(statement.get(), 5, row.central_refusal) != SQLITE_OK ||
                 sqlite3_step(statement.get()) != SQLITE_DONE) {
                 return Failed(impl_->db, error);
             }
@@ -454,18 +568,32 @@ bool Journal::MarkForwarded(const std::vector<UnitRow>& rows, std::string& error
     });
 }
 
-int Journal::CountWaiting(std::string& error) {
+int Journal::CountWaiting(std::string& error, bool set_aside) {
     int count = -1;
     impl_->Locked(error, [&] {
         std::string text;
-        if (SingleText(impl_->db, "SELECT COUNT(*) FROM units WHERE forwarded_at IS NULL", text,
-                       error) != SQLITE_OK) {
+        if (SingleText(impl_->db,
+                       set_aside ? "SELECT COUNT(*) FROM units WHERE central_refusal IS NOT NULL"
+                                 : "SELECT COUNT(*) FROM units WHERE forwarded_at IS NULL",
+                       text, error) != SQLITE_OK) {
             return false;
         }
         count = std::stoi(text);
         return true;
     });
     return count;
+}
+
+void Journal::UseUnitPrefix(const std::string& prefix) {
+    impl_->unit_prefix = prefix;
+}
+
+std::string Journal::UnitPrefixOf(const std::string& station, std::string& error) {
+    std::string prefix = impl_->unit_prefix;
+    if (prefix.empty()) {
+        impl_->Locked(error, [&] { return PrefixOf(impl_->db, station, prefix, error); });
+    }
+    return prefix;
 }
 
 bool Journal::Merge(const std::vector<UnitRow>& rows, int& changed, std::string& error) {
@@ -476,7 +604,8 @@ bool Journal::Merge(const std::vector<UnitRow>& rows, int& changed, std::string&
             InsertRow() +
                 " ON CONFLICT (id) DO UPDATE SET finished_at = ?10, firmware = ?11, "
                 "as_found = ?12, as_left = ?13, cold_junction = ?14, verdict = ?15, error = ?16, "
-                "tries = ?17, forwarded_at = NULL WHERE verdict IS NULL AND ?15 IS NOT NULL",
+                "tries = ?17, forwarded_at = NULL, central_refusal = NULL WHERE " +
+                kKnowsMore,
             error);
         if (!statement || !Execute(impl_->db, "BEGIN IMMEDIATE", error)) return false;
         for (const UnitRow& row : rows) {
@@ -498,25 +627,77 @@ bool Journal::Merge(const std::vector<UnitRow>& rows, int& changed, std::string&
     });
 }
 
-bool ReadJournalFile(const std::string& path, std::vector<UnitRow>& rows, std::string& error) {
+// Opens a file to read it and nothing else: no table, no WAL mode, no -wal or -shm file is made,
+// and a file on read-only media or without write permission reads as well. A journal in WAL
+// mode whose -wal file is gone has every row in the file itself, and is read as it lies;
+// where the -wal file is there a station may be writing, and SQLite reads it with the station.
+std::unique_ptr<Journal> Journal::OpenToRead(const std::string& path, std::string& error,
+                                             const std::atomic<int>* abandon) {
+    try {
+        namespace fs = std::filesystem;
+        const fs::path file(std::u8string(path.begin(), path.end()));
+        std::error_code failed;
+        if (!fs::is_regular_file(file, failed)) {
+            error = fs::exists(file, failed) ? "it is not a file" : "there is no such file";
+            return nullptr;
+        }
+        char header[20] = {};
+        std::ifstream(file, std::ios::binary).read(header, sizeof header);
+        const bool wal = std::string_view(header, 16) == std::string_view("SQLite format 3\0", 16) &&
+                         header[18] == 2;
+        fs::path log = file;
+        log += "-wal";
+        std::string uri = "file:";
+        if (path.size() > 1 && path[1] == ':') uri += '/';
+        for (const char c : path) {
+            const auto byte = static_cast<unsigned char>(c);
+            if (std::isalnum(byte) != 0 || std::string_view("/-._~:").find(c) != std::string::npos) {
+                uri += c;
+            } else if (c == '\\') {
+                uri += '/';
+            } else {
+                static constexpr char kHex[] = "0123456789ABCDEF";
+                uri += {'%', kHex[byte >> 4], kHex[byte & 0xF]};
+            }
+        }
+        uri += wal && !fs::exists(log, failed) ? "?mode=ro&immutable=1" : "?mode=ro";
+        auto impl = std::make_unique<Impl>();
+        impl->busy.abandon = abandon;
+        const int opened = sqlite3_open_v2(
+            uri.c_str(), &impl->db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_FULLMUTEX,
+            nullptr);
+        if (opened != SQLITE_OK) {
+            error = impl->db != nullptr ? sqlite3_errmsg(impl->db) : sqlite3_errstr(opened);
+            return nullptr;
+        }
+        sqlite3_busy_handler(impl->db, WaitWhileBusy, &impl->busy);
+        std::string table;
+        if (!KnownSchema(impl->db, impl->version, error)) return nullptr;
+        if (impl->version == 0 ||
+            SingleText(impl->db,
+                       "SELECT count(*) FROM sqlite_schema WHERE type = 'table' AND name = 'units'",
+                       table, error) != SQLITE_OK ||
+            table != "1") {
+            // A failed look keeps SQLite's reason.
+            if (impl->version == 0 || table == "0") {
+                error = "it is not a journal of this program (it has no table units)";
+            }
+            return nullptr;
+        }
+        return std::unique_ptr<Journal>(new Journal(std::move(impl)));
+    } catch (const std::exception& exception) {
+        error = exception.what();
+        return nullptr;
+    }
+}
+
+bool ReadJournalFile(const std::string& path, std::vector<UnitRow>& rows, std::string& error,
+                     const std::atomic<int>* abandon) {
     rows.clear();
-    sqlite3* opened = nullptr;
-    const int result = sqlite3_open_v2(path.c_str(), &opened, SQLITE_OPEN_READONLY, nullptr);
-    const std::unique_ptr<sqlite3, int (*)(sqlite3*)> db(opened, sqlite3_close_v2);
-    if (result != SQLITE_OK) {
-        error = db ? sqlite3_errmsg(db.get()) : sqlite3_errstr(result);
-        return false;
-    }
-    sqlite3_busy_timeout(db.get(), static_cast<int>(kBusyTimeout.count()));
-    int version = 0;
-    if (!KnownSchema(db.get(), version, error)) return false;
-    if (version == 0) {
-        error = "it is not a journal of this program";
-        return false;
-    }
-    const Statement statement =
-        Prepare(db.get(), "SELECT " + ColumnList() + " FROM units ORDER BY rowid", error);
-    return statement && StepRows(db.get(), statement.get(), rows, error);
+    const std::unique_ptr<Journal> journal = Journal::OpenToRead(path, error, abandon);
+    if (!journal) return false;
+    rows = journal->Rows({}, error);
+    return error.empty();
 }
 
 }  // namespace journal

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <optional>
 #include <string>
@@ -30,6 +31,9 @@ struct UnitRow {
     std::string verdict;  // "pass", "fail"; empty (NULL) while running: read as "interrupted"
     std::string error;    // empty: NULL
     int tries = 0;
+    // Why the central journal refused the row as it stands (it is set aside, not sent again
+    // until it changes); read only for Filter::set_aside.
+    std::string central_refusal;
 };
 
 // What `journal` lists: every filter is optional; rows come oldest first (newest last).
@@ -37,6 +41,7 @@ struct Filter {
     std::string batch;
     std::string since;    // an ISO 8601 date or date and time, compared with started_at
     std::string verdict;  // "pass", "fail" or "interrupted"
+    bool set_aside = false;  // only the rows the central journal refused
 };
 
 struct BatchSummary {
@@ -50,8 +55,15 @@ class Journal {
     // Opens or creates the journal at `path` (its folder too): WAL, synchronous=FULL, a busy
     // time-out so that two stations on one machine share the file. Refuses, with the reason, a
     // file on a network file system (NFS, SMB/CIFS; on Windows a UNC path or a network drive),
-    // where SQLite's locking cannot be trusted. Never throws.
-    static std::unique_ptr<Journal> Open(const std::string& path, std::string& error);
+    // where SQLite's locking cannot be trusted. A new file and its folder are the user's alone.
+    // Every wait on another station's transaction is cut short once `abandon` is non-zero (a
+    // stop signal). Never throws.
+    static std::unique_ptr<Journal> Open(const std::string& path, std::string& error,
+                                         const std::atomic<int>* abandon = nullptr);
+    // Opens a journal to list it and changes nothing: no file, table or mode is made, and one
+    // that is not a journal of this program (no table units) is refused. Never throws.
+    static std::unique_ptr<Journal> OpenToRead(const std::string& path, std::string& error,
+                                               const std::atomic<int>* abandon = nullptr);
     ~Journal();
     Journal(const Journal&) = delete;
     Journal& operator=(const Journal&) = delete;
@@ -68,13 +80,20 @@ class Journal {
     // The rows still to go to the central journal (new, or completed since they went), oldest
     // first, at most `limit`.
     std::vector<UnitRow> Waiting(int limit, std::string& error);
-    // Notes the rows as forwarded, each unless it was completed after it was read.
+    // Notes the rows as forwarded, each unless it was completed after it was read; a row with a
+    // central_refusal is set aside with it, until it is completed.
     bool MarkForwarded(const std::vector<UnitRow>& rows, std::string& error);
-    // How many rows wait; -1 when the journal cannot tell.
-    int CountWaiting(std::string& error);
+    // How many rows wait (or, with `set_aside`, are set aside); -1 when the journal cannot tell.
+    int CountWaiting(std::string& error, bool set_aside = false);
+    // Begin numbers units with this prefix (--unit-prefix) instead of the station's own.
+    void UseUnitPrefix(const std::string& prefix);
+    // The prefix Begin gives this station's units: --unit-prefix, else the one the station took
+    // last in this journal, else a new one made from the host name (UnitPrefix).
+    std::string UnitPrefixOf(const std::string& station, std::string& error);
     // Takes rows from another journal by id, in one transaction: a row not here is added, a row
-    // here without a verdict is completed by one with; every other is left alone, so that
-    // merging the same rows twice changes nothing. `changed`: how many were added or completed.
+    // here is replaced by one that knows more (an end time, a verdict, an error, as-found or
+    // as-left) and never by one that knows less, so that merging the same rows twice changes
+    // nothing. `changed`: how many were added or completed.
     bool Merge(const std::vector<UnitRow>& rows, int& changed, std::string& error);
 
   private:
@@ -85,7 +104,8 @@ class Journal {
 
 // Every row of the journal file at `path`, oldest first, read without changing the file (which
 // may come from another station, or from an older or a Windows build of this program).
-bool ReadJournalFile(const std::string& path, std::vector<UnitRow>& rows, std::string& error);
+bool ReadJournalFile(const std::string& path, std::vector<UnitRow>& rows, std::string& error,
+                     const std::atomic<int>* abandon = nullptr);
 
 // $XDG_DATA_HOME/transmitter-configurator/journal.sqlite3, else
 // ~/.local/share/transmitter-configurator/journal.sqlite3; on Windows

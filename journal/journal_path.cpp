@@ -135,7 +135,14 @@ std::string PrepareJournalFolder(const std::string& path) {
     // Checked first, so that no folder is left behind on a share that is then refused.
     if (std::string reason = NetworkReason(folder); !reason.empty()) return reason;
     std::error_code failed;
-    fs::create_directories(folder, failed);
+    if (fs::is_directory(folder, failed)) return {};
+    // The folders above as any program makes them; the journal's own for its user alone.
+    if (const fs::path parent = folder.parent_path(); !parent.empty()) {
+        fs::create_directories(parent, failed);
+    }
+    if (!failed && fs::create_directory(folder, failed)) {
+        fs::permissions(folder, fs::perms::owner_all, fs::perm_options::replace, failed);
+    }
     if (failed) return "cannot make the folder " + TextOf(folder) + ": " + failed.message();
     return {};
 }

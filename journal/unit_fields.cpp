@@ -29,14 +29,29 @@ std::string NewUuid() {
 }
 
 std::string UnitPrefix(const std::string& station) {
-    std::string prefix;
-    for (char c : station) {
-        if (prefix.size() == 6) break;
+    // Russian letters as they are written in Latin ones, U+0410 to U+044F in order, lower case
+    // alike.
+    static constexpr const char* kLatin[] = {
+        "A", "B", "V", "G", "D", "E", "ZH", "Z", "I", "Y", "K", "L", "M", "N", "O", "P", "R",
+        "S", "T", "U", "F", "KH", "TS", "CH", "SH", "SCH", "", "Y", "", "E", "YU", "YA"};
+    std::string letters;
+    // The host's own name, not its domain: "bench-1.lab" and "bench-1" number alike.
+    const std::string name = station.substr(0, station.find('.'));
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const auto c = static_cast<unsigned char>(name[i]);
         // ASCII only: the operator writes the number on the unit by hand.
-        if (c >= 'a' && c <= 'z') prefix += static_cast<char>(c - 'a' + 'A');
-        if ((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) prefix += c;
+        if (c >= 'a' && c <= 'z') letters += static_cast<char>(c - 'a' + 'A');
+        if ((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) letters += static_cast<char>(c);
+        if ((c == 0xD0 || c == 0xD1) && i + 1 < name.size()) {
+            const int code = ((c & 0x1F) << 6) | (static_cast<unsigned char>(name[i + 1]) & 0x3F);
+            if (code == 0x401 || code == 0x451) letters += "E";
+            if (code >= 0x410 && code <= 0x44F) letters += kLatin[(code - 0x410) % 32];
+        }
     }
-    return prefix.empty() ? "ST" : prefix;
+    if (letters.empty()) return "ST";
+    // Names that begin alike (bench-a1, bench-a2; DESKTOP-4F7KQ2L, the Windows default) differ
+    // at their ends: a long name keeps both.
+    return letters.size() <= 8 ? letters : letters.substr(0, 4) + letters.substr(letters.size() - 4);
 }
 
 std::string RunningNumber(std::int64_t number) {

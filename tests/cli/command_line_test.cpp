@@ -479,6 +479,20 @@ INSTANTIATE_TEST_SUITE_P(Rows, CommandLineTest, ::testing::ValuesIn(std::vector<
      Device::kPlain, Words("write --no-journal --central dbname=plant --sensor K --upper 300 "
                            "--lower 0 " + kEntry), "", {}, 2, "",
      kCentral ? "--central and --no-journal exclude each other" : "--central", ""},
+    {"a central journal's URL with the client key's sslpassword in it is refused as a password",
+     Device::kPlain, Words("write --central postgresql://db/plant?sslpassword=secret --sensor K "
+                           "--upper 300 --lower 0 " + kEntry), "", {}, 2, "",
+     kCentral ? "transmitter-cli: write: the connection string holds a password" : "--central", ""},
+    {"journal refuses a --since that is not in the calendar before it opens anything",
+     Device::kPlain, Words("journal --since 2026-13-45"), "", {}, 2, "",
+     "transmitter-cli: journal: --since \"2026-13-45\" is no ISO 8601 date or time", ""},
+    {"journal refuses a --since whose hour lacks a digit", Device::kPlain,
+     Words("journal --since 2026-12-08T9:00"), "", {}, 2, "", "--since \"2026-12-08T9:00\" is no", ""},
+    {"journal lists no device as a journal", Device::kPlain, Words("journal --journal {path}"), "",
+     {}, 2, "", "it is not a file", ""},
+    {"a unit prefix of other than letters and digits is refused before anything is sent",
+     Device::kPlain, Words("write --unit-prefix B-1 --sensor K --upper 300 --lower 0 " + kEntry),
+     "", {}, 2, "", "a unit prefix is 1 to 8 letters (A-Z) and digits", ""},
 }));
 // clang-format on
 
@@ -522,7 +536,7 @@ TEST(CommandLineJournal, WriteAndAdjustKeepTheirRowsUnlessToldNot) {
         args.insert(args.end(), port.begin(), port.end());
         return RunCommandLine(args, io);
     };
-    EXPECT_EQ(run(Words("write --verify --batch b1 --operator ann " + kEntry +
+    EXPECT_EQ(run(Words("write --verify --batch b1 --operator ann --unit-prefix l2 " + kEntry +
                         " --sensor K --upper 300 --lower -50")), 0);
     EXPECT_EQ(run(Words("write --sensor K --upper 9000 --lower 0 " + kEntry)), 2);
     EXPECT_EQ(run(Words("write --no-journal --sensor K --upper 300 --lower 0 " + kEntry)), 0);
@@ -536,6 +550,8 @@ TEST(CommandLineJournal, WriteAndAdjustKeepTheirRowsUnlessToldNot) {
     ASSERT_EQ(rows.size(), 2u) << err.str();
     const std::string shown = Utf8FromUtf16(PortNameFromDevicePath(device.PortPath()));
     EXPECT_EQ(rows[0].slot, shown);
+    // The journal goes on with the prefix it was given.
+    EXPECT_EQ(rows[0].unit + " " + rows[1].unit, "L2-0001 L2-0002");
     EXPECT_EQ(rows[0].operator_name, "ann");
     EXPECT_EQ(rows[0].verdict, "pass");
     EXPECT_EQ(rows[0].as_left, "{\"port\":\"" + shown + "\",\"firmware\":\"1.0.3\",\"sensor\":\"K\","
@@ -548,10 +564,16 @@ TEST(CommandLineJournal, WriteAndAdjustKeepTheirRowsUnlessToldNot) {
     journal::UnitRow foreign = rows[0];
     foreign.id.clear();
     foreign.profile = "not json";
+    foreign.batch = "b2";
+    foreign.finished_at.clear();
+    foreign.verdict.clear();
     ASSERT_TRUE(journal->Begin(foreign, error)) << error;
     out.str("");
     EXPECT_EQ(RunCommandLine({"journal", "--json"}, io), 0);
     EXPECT_NE(out.str().find(",\"profile\":\"not json\","), std::string::npos) << out.str();
+    out.str("");
+    EXPECT_EQ(RunCommandLine({"journal", "--summary", "--json", "--batch", "b2"}, io), 0);
+    EXPECT_NE(out.str().find("\"last_finished_at\":null}"), std::string::npos) << out.str();
     std::filesystem::remove_all(kDataFolder);
 }
 

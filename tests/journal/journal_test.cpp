@@ -3,8 +3,13 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <sys/stat.h>
+
+#include <atomic>
 #include <cctype>
 #include <chrono>
+#include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -139,6 +144,11 @@ void FiltersAndSummaryTakeBatchSinceAndVerdict(const std::string& path) {
     MustFinish(*journal, MustBegin(*journal, NewUnit("A-1", "2026-12-08T08:00:00.000Z")), "pass",
                "2026-12-08T08:05:00.000Z");
 
+    // Three hours east of UTC, so that a local time and a UTC one read apart.
+    const char* zone = std::getenv("TZ");
+    const std::string kept = zone != nullptr ? zone : "";
+    ::setenv("TZ", "UTC-3", 1);
+    ::tzset();
     const struct {
         Filter filter;
         std::vector<int> numbers;
@@ -146,10 +156,14 @@ void FiltersAndSummaryTakeBatchSinceAndVerdict(const std::string& path) {
         // batch, since, verdict; the running numbers of the rows listed
         {{"", "", ""}, {1, 2, 3, 4}},
         {{"Z-7", "", ""}, {1, 3}},
-        {{"", "2026-12-07", ""}, {2, 3, 4}},
+        {{"", "2026-12-07", ""}, {1, 2, 3, 4}},
+        {{"", "2026-12-07T03:00", ""}, {2, 3, 4}},
         {{"", "2026-12-07T10:42:05.123Z", ""}, {3, 4}},
         {{"", "2026-12-07T10:42:05Z", ""}, {3, 4}},
-        {{"", "2026-12-07 10:43", ""}, {4}},
+        {{"", "2026-12-07T11:42:05+01:00", ""}, {3, 4}},
+        {{"", "2026-12-07T10:42:05.124z", ""}, {4}},
+        {{"", "2026-12-07 13:43", ""}, {4}},
+        {{"", "2026-12-07t10:43-0000", ""}, {4}},
         {{"", "", "interrupted"}, {3}},
         {{"", "", "pass"}, {1, 4}},
         {{"A-1", "", "fail"}, {2}},
@@ -161,6 +175,16 @@ void FiltersAndSummaryTakeBatchSinceAndVerdict(const std::string& path) {
         for (int n : numbers) expected.push_back("BENCH1-000" + std::to_string(n));
         EXPECT_EQ(Units(MustRead(*journal, filter)), expected);
     }
+    // Neither a date nor a time as ISO 8601 writes them, nor one that is not in the calendar.
+    for (const char* wrong : {"yesterday", "2026-12-08T9:00", "2026-13-45", "2026-12-08T99",
+                              "2026-02-29", "2026-12-08T24:00", "2026-12-08T10:00+25:00",
+                              "2026-12-08Z", "2026-12-08T10:00:00.", "08.12.2026"}) {
+        std::string error;
+        EXPECT_TRUE(journal->Rows({"", wrong, ""}, error).empty());
+        EXPECT_NE(error.find("--since"), std::string::npos) << wrong;
+    }
+    zone != nullptr ? ::setenv("TZ", kept.c_str(), 1) : ::unsetenv("TZ");
+    ::tzset();
 
     std::string error;
     const auto batches = journal->Summary({}, error);
@@ -175,12 +199,8 @@ void FiltersAndSummaryTakeBatchSinceAndVerdict(const std::string& path) {
                        batches[1].interrupted, batches[1].last_finished_at),
               std::make_tuple("A-1", 2, 1, 1, 0, "2026-12-08T08:05:00.000Z"));
 
-    const Filter wrongs[] = {
-        {"", "yesterday", ""}, {"", "2026-12-07T10:00+01:00", ""}, {"", "", "passed"}};
-    for (const Filter& wrong : wrongs) {
-        EXPECT_TRUE(journal->Rows(wrong, error).empty());
-        EXPECT_FALSE(error.empty()) << wrong.since << wrong.verdict;
-    }
+    EXPECT_TRUE(journal->Rows({"", "", "passed"}, error).empty());
+    EXPECT_FALSE(error.empty());
 }
 
 void RunningNumbersContinuePerStationPrefix(const std::string& path) {
@@ -191,7 +211,12 @@ void RunningNumbersContinuePerStationPrefix(const std::string& path) {
         {"", "ST-0001"},
         {"st", "ST-0002"},
         {"sta", "STA-0001"},
-        {"Prüfstand 7", "PRFSTA-0001"},
+        {"Prüfstand 7", "PRFSAND7-0001"},
+        {"benchA1", "BENCHA1-0001"},
+        {"benchA2", "BENCHA2-0001"},
+        {"DESKTOP-4F7KQ2L", "DESKKQ2L-0001"},
+        {"DESKTOP-9XJ3M0P", "DESK3M0P-0001"},
+        {"Стенд-2", "STEND2-0001"},
         {"bench-1.lab", "BENCH1-0003"},
     };
     for (const auto& [station, unit] : begun) {
@@ -199,6 +224,12 @@ void RunningNumbersContinuePerStationPrefix(const std::string& path) {
         row.station = station;
         EXPECT_EQ(MustBegin(*MustOpen(path), row).unit, unit) << station;
     }
+    // A journal begun by an earlier program goes on with the prefix it gave.
+    Sql(path, (kInsertUnit + "('y', 'BENCHA-0007')); UPDATE units SET station = 'bench-a3' "
+               "WHERE id = 'y'").c_str());
+    UnitRow earlier = NewUnit("B1");
+    earlier.station = "bench-a3";
+    EXPECT_EQ(MustBegin(*MustOpen(path), earlier).unit, "BENCHA-0008");
     // 10000 sorts before 9999 as text; the numbers must be compared as numbers.
     Sql(path, (kInsertUnit + "('x', 'QA-9999'))").c_str());
     UnitRow row = NewUnit("B1");
@@ -206,6 +237,10 @@ void RunningNumbersContinuePerStationPrefix(const std::string& path) {
     auto journal = MustOpen(path);
     EXPECT_EQ(MustBegin(*journal, row).unit, "QA-10000");
     EXPECT_EQ(MustBegin(*journal, row).unit, "QA-10001");
+    // --unit-prefix, and the journal keeps it for the runs after.
+    journal->UseUnitPrefix("L2");
+    EXPECT_EQ(MustBegin(*journal, row).unit, "L2-0001");
+    EXPECT_EQ(MustBegin(*MustOpen(path), row).unit, "L2-0002");
 }
 
 void TwoStationsOnOneFileTakeDistinctNumbers(const std::string& path) {
@@ -251,7 +286,7 @@ void BeginWaitsForTheOtherStationsTransaction(const std::string& path) {
 
 void UnusableJournalsAreRefusedWithTheReason(const std::string& path) {
     fs::create_directories(fs::path(path).parent_path());
-    Sql(path + ".newer", "PRAGMA user_version = 3");
+    Sql(path + ".newer", "PRAGMA user_version = 4");
     std::ofstream(path + ".text") << "unit,verdict\r\n";
     const std::pair<std::string, const char*> refused[] = {
         {path + ".newer", "newer version"},
@@ -270,40 +305,76 @@ void RowCompletedWhileOnTheWayKeepsWaiting(const std::string& path) {
     auto journal = MustOpen(path);
     const UnitRow first = MustBegin(*journal, NewUnit("B1"));
     MustBegin(*journal, NewUnit("B1"));
+    const UnitRow stopped = MustBegin(*journal, NewUnit("B1"));
     std::string error;
     const std::vector<UnitRow> sent = journal->Waiting(10, error);
     ASSERT_EQ(Units(sent), Units(MustRead(*journal))) << error;
     MustFinish(*journal, first, "pass");
+    // Ctrl+C: completed without a verdict.
+    MustFinish(*journal, stopped, "");
     ASSERT_TRUE(journal->MarkForwarded(sent, error)) << error;
     const std::vector<UnitRow> left = journal->Waiting(10, error);
-    ASSERT_EQ(Units(left), std::vector<std::string>{first.unit});
+    ASSERT_EQ(Units(left), (std::vector<std::string>{first.unit, stopped.unit}));
     EXPECT_EQ(left[0].verdict, "pass");
     ASSERT_TRUE(journal->MarkForwarded(left, error)) << error;
     EXPECT_EQ(journal->CountWaiting(error), 0) << error;
 }
 
-void MergingTwiceAddsOnceAndCompletesOnlyWhatHasNoVerdict(const std::string& path) {
+void RowTheCentralJournalRefusedIsSetAsideUntilCompleted(const std::string& path) {
+    auto journal = MustOpen(path);
+    UnitRow refused = MustBegin(*journal, NewUnit("B1"));
+    MustBegin(*journal, NewUnit("B1"));
+    std::string error;
+    std::vector<UnitRow> sent = journal->Waiting(10, error);
+    sent[0].central_refusal = "invalid byte sequence for encoding \"UTF8\": 0xff";
+    ASSERT_TRUE(journal->MarkForwarded(sent, error)) << error;
+    EXPECT_EQ(journal->CountWaiting(error), 0) << error;
+    EXPECT_EQ(journal->CountWaiting(error, true), 1) << error;
+    const std::vector<UnitRow> aside = MustRead(*journal, {"", "", "", true});
+    ASSERT_EQ(Units(aside), std::vector<std::string>{refused.unit});
+    EXPECT_EQ(aside[0].central_refusal, sent[0].central_refusal);
+    MustFinish(*journal, refused, "pass");
+    EXPECT_EQ(Units(journal->Waiting(10, error)), std::vector<std::string>{refused.unit});
+    EXPECT_EQ(journal->CountWaiting(error, true), 0) << error;
+}
+
+void MergingTwiceAddsOnceAndReplacesOnlyWithMoreKnown(const std::string& path) {
     auto journal = MustOpen(path);
     UnitRow running = MustBegin(*journal, NewUnit("B1"));
     UnitRow failed = MustFinish(*journal, MustBegin(*journal, NewUnit("B1")), "fail");
+    UnitRow begun = MustBegin(*journal, NewUnit("B1"));
+    UnitRow stopped = MustFinish(*journal, MustBegin(*journal, NewUnit("B1")), "");
     UnitRow stranger = running;  // another station's unit, still running there
     stranger.id = "0d6f2a4e-0000-4000-8000-000000000001";
     stranger.unit = "OTHER-0001";
     running.verdict = failed.verdict = "pass";
-    for (const int expected : {2, 0}) {
+    // Interrupted there: an end time and the step, no verdict.
+    begun.finished_at = "2026-12-07T10:42:05.123Z";
+    begun.error = "stopped during write";
+    // Older than what is here: it knew no end yet.
+    UnitRow stale = stopped;
+    stale.finished_at.clear();
+    for (const int expected : {3, 0}) {
         int changed = -1;
         std::string error;
-        ASSERT_TRUE(journal->Merge({running, failed, stranger}, changed, error)) << error;
+        ASSERT_TRUE(journal->Merge({running, failed, begun, stale, stranger}, changed, error))
+            << error;
         EXPECT_EQ(changed, expected);
     }
-    std::vector<std::string> verdicts;
-    for (const UnitRow& row : MustRead(*journal)) verdicts.push_back(journal::ShownVerdict(row));
-    EXPECT_EQ(verdicts, (std::vector<std::string>{"pass", "fail", "interrupted"}));
+    std::vector<std::string> shown;
+    for (const UnitRow& row : MustRead(*journal)) {
+        shown.push_back(journal::ShownVerdict(row) + (row.finished_at.empty() ? "" : " ended") +
+                        (row.error.empty() ? "" : ": " + row.error));
+    }
+    EXPECT_EQ(shown, (std::vector<std::string>{"pass", "fail ended", "interrupted ended: stopped "
+                                               "during write", "interrupted ended",
+                                               "interrupted"}));
 }
 
 void FirstVersionJournalIsReadAsItIsAndTakenUpWithEveryRowWaiting(const std::string& path) {
     MustOpen(path);
     Sql(path, ("DROP INDEX units_forwarded_at; ALTER TABLE units DROP COLUMN forwarded_at; "
+               "ALTER TABLE units DROP COLUMN central_refusal; "
                "PRAGMA user_version = 1; " +
                kInsertUnit + "('a', 'OLD-0001'))")
                   .c_str());
@@ -313,6 +384,81 @@ void FirstVersionJournalIsReadAsItIsAndTakenUpWithEveryRowWaiting(const std::str
     EXPECT_EQ(Units(rows), std::vector<std::string>{"OLD-0001"});
     auto journal = MustOpen(path);
     EXPECT_EQ(journal->CountWaiting(error), 1) << error;
+}
+
+// Every byte of the file and whether SQLite's -wal and -shm files lie beside it.
+std::string Snapshot(const std::string& path) {
+    std::string bytes;
+    if (fs::is_regular_file(path)) {
+        std::ifstream in(path, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    return bytes + (fs::exists(path + "-wal") ? "+wal" : "") + (fs::exists(path + "-shm") ? "+shm" : "");
+}
+
+void ListingChangesNothingAndRefusesWhatIsNoJournal(const std::string& path) {
+    MustBegin(*MustOpen(path), NewUnit("B1"));
+    // Read-only, as on read-only media or in another user's journal.
+    fs::permissions(path, fs::perms::owner_read | fs::perms::group_read);
+    Sql(path + ".foreign", "CREATE TABLE t (x); PRAGMA journal_mode = WAL");
+    std::ofstream(path + ".empty").close();
+    const std::pair<std::string, const char*> files[] = {
+        {path, ""},
+        {path + ".foreign", "not a journal"},
+        {path + ".empty", "not a journal"},
+        {path + ".none", "no such file"},
+        {fs::path(path).parent_path().string(), "not a file"},
+    };
+    for (const auto& [file, reason] : files) {
+        SCOPED_TRACE(file);
+        const std::string before = Snapshot(file);
+        std::string error;
+        std::vector<UnitRow> rows;
+        const bool read = journal::ReadJournalFile(file, rows, error);
+        EXPECT_EQ(read, *reason == '\0');
+        EXPECT_NE(error.find(reason), std::string::npos) << error;
+        if (auto journal = Journal::OpenToRead(file, error)) {
+            EXPECT_EQ(MustRead(*journal).size(), 1u);
+        }
+        EXPECT_EQ(Snapshot(file), before);
+        EXPECT_EQ(rows.size(), read ? 1u : 0u);
+    }
+    EXPECT_FALSE(fs::exists(path + ".none"));
+}
+
+void NewJournalIsForItsUserAlone(const std::string& path) {
+    auto journal = MustOpen(path);
+    MustBegin(*journal, NewUnit("B1"));
+    const auto mode = [](const std::string& file) {
+        struct stat status {};
+        ::stat(file.c_str(), &status);
+        return status.st_mode & 0777;
+    };
+    EXPECT_EQ(mode(fs::path(path).parent_path().string()), 0700u);
+    for (const char* suffix : {"", "-wal", "-shm"}) EXPECT_EQ(mode(path + suffix), 0600u) << suffix;
+}
+
+void BusyWaitEndsSoonAfterAStop(const std::string& path) {
+    std::atomic<int> stop{0};
+    std::string error;
+    auto journal = Journal::Open(path, error, &stop);
+    ASSERT_TRUE(journal) << error;
+    sqlite3* other = nullptr;
+    sqlite3_open(path.c_str(), &other);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    std::thread ctrl_c([&stop] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        stop = 2;
+    });
+    UnitRow row = NewUnit("B1");
+    // The other transaction is held until Begin gives up, which without the stop takes 10 s.
+    const auto began = std::chrono::steady_clock::now();
+    EXPECT_FALSE(journal->Begin(row, error));
+    EXPECT_LT(std::chrono::steady_clock::now() - began, std::chrono::seconds(5));
+    ctrl_c.join();
+    sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(other);
+    EXPECT_NE(error.find("locked"), std::string::npos) << error;
 }
 
 struct Scenario {
@@ -335,8 +481,15 @@ const Scenario kScenarios[] = {
     {"unusable journals are refused with the reason", UnusableJournalsAreRefusedWithTheReason},
     {"a row completed while its earlier state was on the way keeps waiting",
      RowCompletedWhileOnTheWayKeepsWaiting},
-    {"merging twice adds once and completes only what has no verdict",
-     MergingTwiceAddsOnceAndCompletesOnlyWhatHasNoVerdict},
+    {"merging twice adds once and replaces a row only with one that knows more",
+     MergingTwiceAddsOnceAndReplacesOnlyWithMoreKnown},
+    {"a row the central journal refused is set aside until it is completed",
+     RowTheCentralJournalRefusedIsSetAsideUntilCompleted},
+    {"listing opens a file read-only, changes nothing and refuses what is no journal",
+     ListingChangesNothingAndRefusesWhatIsNoJournal},
+    {"a new journal and its folder are for its user alone", NewJournalIsForItsUserAlone},
+    {"the wait for another station's transaction ends soon after a stop",
+     BusyWaitEndsSoonAfterAStop},
     {"a first version's journal is read as it is and taken up with every row waiting",
      FirstVersionJournalIsReadAsItIsAndTakenUpWithEveryRowWaiting},
 };
@@ -391,6 +544,22 @@ TEST(RowsAsCsv, QuotesFieldsWithACommaAQuoteOrALineEndAndLeavesNullEmpty) {
               "finished_at,firmware,as_found,as_left,cold_junction,verdict,error,tries\r\n"
               "1,QA-0001,,,,,\"{\"\"a\"\":1,\"\"b\"\":2}\",,,,,,,21.3,interrupted,"
               "\"said \"\"no\"\"\nthen nothing\",3\r\n");
+}
+
+TEST(RowsAsCsv, ShowsFormulasAsTextAndForeignBytesAsReplacementCharacters) {
+    UnitRow row;
+    row.operator_name = "=HYPERLINK(\"http://evil\",\"x\")";
+    row.batch = "@SUM(1+1)";
+    row.station = "\tplus";
+    row.slot = "-1";
+    row.firmware = "+1";
+    row.error = "\xCF\xF0\xEE\xE1\xE0 \xD0\x9A";  // CP1251 "Проба", then a Cyrillic K
+    row.cold_junction = -5.2;
+    row.tries = 1;
+    const std::string csv = journal::RowsAsCsv({row});
+    EXPECT_EQ(csv.substr(csv.find("\r\n") + 2),
+              ",,'@SUM(1+1),'\tplus,'-1,\"'=HYPERLINK(\"\"http://evil\"\",\"\"x\"\")\",,,,,'+1,,,"
+              "-5.2,interrupted,\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD \xD0\x9A,1\r\n");
 }
 
 TEST(Sha256Hex, MatchesThePublishedVectors) {
