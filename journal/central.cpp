@@ -457,6 +457,9 @@ struct Central::Impl {
             error = "out of memory";
             return false;
         }
+        // The server's notices ("already exists, skipping") are no business of the user's, and
+        // libpq would print them amid the program's output.
+        PQsetNoticeProcessor(connection, [](void*, const char*) {}, nullptr);
         PostgresPollingStatusType polling = PGRES_POLLING_WRITING;
         while (PQstatus(connection) != CONNECTION_BAD && polling != PGRES_POLLING_OK) {
             if (polling == PGRES_POLLING_FAILED) break;
@@ -485,13 +488,14 @@ struct Central::Impl {
             "to_regclass('prefixes') IS NOT NULL",
             nullptr, error);
         if (!tables) return false;
-        if (Text(tables.get(), 0, 0) != "t" && !Run(kCreate, nullptr, error)) {
+        const bool made = Text(tables.get(), 0, 0) == "t";
+        if (!made && !Run(kCreate, nullptr, error)) {
             error = "it has no tables yet, and this login may not create them: " + error;
             return false;
         }
         // A journal made by an earlier version gains the prefixes where the login may; where
         // it may not, the rows still go, and the prefix's check says why it cannot be made.
-        if (Text(tables.get(), 0, 1) != "t") {
+        if (made && Text(tables.get(), 0, 1) != "t") {
             std::string ignored;
             Run(kCreate, nullptr, ignored);
         }

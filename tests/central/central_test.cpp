@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "journal/journal.h"
+#include "journal/unit_fields.h"
 #include "sim/simulated_transmitter.h"
 
 namespace {
@@ -32,7 +33,17 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Rows = std::multiset<std::string>;  // "id station slot verdict", one per unit
 
-enum class Trouble { kNone, kServerStopped, kStationKilled, kImportedTwice, kNoLogin, kNoServer };
+enum class Trouble {
+    kNone,
+    kServerStopped,
+    kStationKilled,
+    kImportedTwice,
+    kNoLogin,
+    kNoServer,
+    kRefusedRow,    // the journal holds a row from elsewhere whose operator is no UTF-8
+    kInterrupted,   // Ctrl+C while a unit's begun row is in the central journal
+    kPrefixHeld,    // another station numbers its units with this one's prefix
+};
 
 struct Scenario {
     const char* name;
@@ -52,6 +63,9 @@ const Scenario kScenarios[] = {
      "password authentication failed for user"},
     {"UnreachableServerLeavesTheStationWorkingLocally", 1, 1, Trouble::kNoServer,
      "Connection refused"},
+    {"RowTheServerRefusesIsSetAsideAndEveryOtherGoes", 1, 1, Trouble::kRefusedRow, ""},
+    {"UnitInterruptedByCtrlCIsCompletedCentrally", 1, 2, Trouble::kInterrupted, ""},
+    {"StationWhosePrefixAnotherHoldsIsToldAndForwards", 1, 1, Trouble::kPrefixHeld, ""},
 };
 
 void PrintTo(const Scenario& scenario, std::ostream* out) {
@@ -94,7 +108,9 @@ std::string Sqlite(const fs::path& file, const std::string& sql) {
 }
 
 constexpr const char* kRowText =
-    "SELECT id || ' ' || station || ' ' || slot || ' ' || coalesce(verdict, '-') FROM units";
+    "SELECT id || ' ' || station || ' ' || slot || ' ' || coalesce(verdict, '-') || ' ' || "
+    "CASE WHEN finished_at IS NULL THEN 'running' ELSE 'ended' END || ' ' || "
+    "coalesce(error, '-') FROM units";
 
 // Said once, and every case is skipped: a missing server must not pass as a working journal.
 class NeedsServer : public ::testing::Environment {
@@ -170,6 +186,7 @@ class CentralFixture : public ::testing::Test {
         ASSERT_EQ(listed.rfind("UNIT", 0), 0u) << listed;
         Psql(database_, "GRANT SELECT, INSERT, UPDATE ON units TO station");
         Psql(database_, "GRANT SELECT ON schema_version TO station");
+        Psql(database_, "GRANT SELECT, INSERT ON prefixes TO station");
     }
     void TearDown() override {
         done_ = true;
@@ -245,7 +262,37 @@ TEST_P(CentralJournal, HoldsEveryCommittedUnitOnce) {
     const Scenario& scenario = GetParam();
     const int per_station = 2 * scenario.units;
     for (int i = 0; i < scenario.stations; ++i) AddStation(2);
-    for (Station& station : stations_) Start(station, per_station, scenario.trouble);
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    std::string error;
+    journal::UnitRow foreign;
+    if (scenario.trouble == Trouble::kRefusedRow) {
+        // Typed in a CP1251 terminal by an earlier program, and imported.
+        auto local = journal::Journal::Open(stations_[0].journal, error);
+        ASSERT_TRUE(local) << error;
+        foreign.batch = "B";
+        foreign.station = host;
+        foreign.slot = "left";
+        foreign.operator_name = "\xC0\xED\xED\xE0";
+        foreign.profile = "{}";
+        ASSERT_TRUE(local->Begin(foreign, error)) << error;
+    }
+    if (scenario.trouble == Trouble::kPrefixHeld) {
+        Psql(database_, "INSERT INTO prefixes VALUES ('" + journal::UnitPrefix(host) +
+                            "', 'bench-elsewhere')");
+    }
+    const bool interrupted = scenario.trouble == Trouble::kInterrupted;
+    for (Station& station : stations_) {
+        Start(station, interrupted ? 0 : per_station, scenario.trouble);
+    }
+    if (interrupted) {
+        // Its begun row went; Ctrl+C then completes it without a verdict.
+        WaitForEnded(1);
+        while (Psql(database_, "SELECT count(*) FROM units WHERE finished_at IS NULL") == "0\n") {
+            std::this_thread::sleep_for(20ms);
+        }
+        ::kill(stations_[0].pid, SIGINT);
+    }
     if (scenario.trouble == Trouble::kServerStopped) {
         WaitForEnded(1);
         Shell("pg_ctlcluster \"$PGVERSION\" regress stop -m immediate");
@@ -272,9 +319,11 @@ TEST_P(CentralJournal, HoldsEveryCommittedUnitOnce) {
     }
     Rows local;
     for (Station& station : stations_) {
-        EXPECT_EQ(ExitCode(station.pid), 0) << Shell("cat " + station.output.string());
+        EXPECT_EQ(ExitCode(station.pid), interrupted ? 128 + SIGINT : 0)
+            << Shell("cat " + station.output.string());
         local.merge(Lines(Sqlite(station.journal, kRowText)));
     }
+    const std::string output = Shell("cat " + stations_[0].output.string());
     for (const char* changed : {"2", "0"}) {
         if (scenario.trouble != Trouble::kImportedTwice) break;
         const std::string file = stations_[0].journal.string();
@@ -282,16 +331,42 @@ TEST_P(CentralJournal, HoldsEveryCommittedUnitOnce) {
             Shell(TRANSMITTER_CLI " journal --central dbname=" + database_ + " --import " + file),
             file + ": 2 units, " + changed + " added or completed\n");
     }
-    EXPECT_EQ(local.size(),
-              static_cast<std::size_t>(scenario.stations *
-                                       (scenario.trouble == Trouble::kStationKilled ? 2 : 1) *
-                                       per_station));
+    if (scenario.trouble == Trouble::kRefusedRow) {
+        // Counted, with the server's reason; listed as set aside; every other row went.
+        EXPECT_NE(output.find("\"set_aside\":1,\"refusal\":\"invalid byte sequence"),
+                  std::string::npos)
+            << output;
+        const std::string aside = Shell(TRANSMITTER_CLI " journal --set-aside --journal " +
+                                        stations_[0].journal.string());
+        EXPECT_NE(aside.find(foreign.unit + " "), std::string::npos) << aside;
+        EXPECT_NE(aside.find("invalid byte sequence"), std::string::npos) << aside;
+        EXPECT_EQ(local.erase(foreign.id + " " + host + " left - running -"), 1u);
+    }
+    if (scenario.trouble == Trouble::kPrefixHeld) {
+        EXPECT_NE(output.find("\"warning\":\"the unit prefix " + journal::UnitPrefix(host) +
+                              " is held by station bench-elsewhere"),
+                  std::string::npos)
+            << output;
+    }
+    if (!interrupted) {
+        EXPECT_EQ(local.size(),
+                  static_cast<std::size_t>(scenario.stations *
+                                           (scenario.trouble == Trouble::kStationKilled ? 2 : 1) *
+                                           per_station));
+    }
     if (*scenario.reason == '\0') {
         EXPECT_EQ(Lines(Psql(database_, kRowText)), local);
+        if (scenario.trouble == Trouble::kImportedTwice) return;
+        // pg_virtualenv's server offers no TLS: said so, and the listing names each station.
+        EXPECT_NE(output.find("\"reachable\":true,\"encrypted\":false,\"verified\":false"),
+                  std::string::npos)
+            << output;
+        const std::string listed = Shell(TRANSMITTER_CLI " journal --central dbname=" + database_);
+        EXPECT_EQ(listed.rfind("UNIT", 0), 0u);
+        EXPECT_NE(listed.find(std::string("  ") + host + "  "), std::string::npos) << listed;
         return;
     }
     EXPECT_EQ(Psql(database_, kRowText), "");
-    const std::string output = Shell("cat " + stations_[0].output.string());
     EXPECT_NE(output.find("\"reachable\":false"), std::string::npos) << output;
     EXPECT_NE(output.find(scenario.reason), std::string::npos) << output;
     EXPECT_NE(output.find("\"central_waiting\":" + std::to_string(per_station)), std::string::npos)

@@ -5,10 +5,12 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -581,7 +583,9 @@ TEST(CommandLineJournal, WriteAndAdjustKeepTheirRowsUnlessToldNot) {
 // The program itself on a terminal, ended by a signal: at the access-code prompt it puts the
 // echo back; with a port open it closes it the normal way and exits with the signal's code.
 
-enum class When { kAtPrompt, kAtFirstByte };
+// kAtConnect: a server ({server} its port on 127.0.0.1) that takes the connection and says
+// nothing.
+enum class When { kAtPrompt, kAtFirstByte, kAtConnect };
 
 struct SignalCase {
     const char* name;
@@ -598,6 +602,16 @@ class SignalTest : public ::testing::TestWithParam<SignalCase> {};
 
 TEST_P(SignalTest, LeavesTheTerminalAndThePortAsTheyWere) {
     const SignalCase& row = GetParam();
+    if (row.when == When::kAtConnect && !kCentral) GTEST_SKIP() << "no central journal";
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    int accepted = -1;
     std::atomic<bool> heard{false};
     sim::Options options;
     options.on_message = [&heard](const sim::TraceEntry&) { heard = true; };
@@ -605,7 +619,9 @@ TEST_P(SignalTest, LeavesTheTerminalAndThePortAsTheyWere) {
     ASSERT_TRUE(device.IsRunning());
 
     std::vector<std::string> words{TRANSMITTER_CLI};
-    words.insert(words.end(), row.args.begin(), row.args.end());
+    for (const std::string& arg : row.args) {
+        words.push_back(Replaced(arg, "{server}", std::to_string(ntohs(address.sin_port))));
+    }
     words.insert(words.end(), {"--port", device.PortPath()});
     std::vector<char*> argv;
     for (std::string& word : words) argv.push_back(word.data());
@@ -622,6 +638,11 @@ TEST_P(SignalTest, LeavesTheTerminalAndThePortAsTheyWere) {
     std::string shown;
     const auto deadline = std::chrono::steady_clock::now() + 10s;
     const auto ready = [&] {
+        if (row.when == When::kAtConnect) {
+            pollfd pending{listener, POLLIN, 0};
+            if (accepted < 0 && ::poll(&pending, 1, 0) > 0) accepted = ::accept(listener, nullptr, nullptr);
+            return accepted >= 0;
+        }
         return row.when == When::kAtPrompt ? shown.find("Access code: ") != std::string::npos
                                            : heard.load();
     };
@@ -648,6 +669,8 @@ TEST_P(SignalTest, LeavesTheTerminalAndThePortAsTheyWere) {
     } else {
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == row.exit_code) << status;
     }
+    if (accepted >= 0) ::close(accepted);
+    ::close(listener);
     termios settings{};
     ASSERT_EQ(::tcgetattr(terminal, &settings), 0);
     EXPECT_NE(settings.c_lflag & ECHO, 0u);
@@ -669,6 +692,9 @@ INSTANTIATE_TEST_SUITE_P(Rows, SignalTest, ::testing::ValuesIn(std::vector<Signa
     {"a termination request with the port open exits 143", {"read"}, When::kAtFirstByte, SIGTERM,
      143},
     {"a hang-up with the port open exits 129", {"version"}, When::kAtFirstByte, SIGHUP, 129},
+    {"Ctrl+C while the central journal's server says nothing exits 130",
+     {"journal", "--central", "host=127.0.0.1 port={server} dbname=plant connect_timeout=60"},
+     When::kAtConnect, SIGINT, 130},
 }));
 // clang-format on
 
