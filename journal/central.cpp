@@ -367,7 +367,10 @@ struct Central::Impl {
             if (!result) break;
             const ExecStatusType status = PQresultStatus(result.get());
             if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK && first_error.empty()) {
-                first_error = OneLine(PQresultErrorMessage(result.get()));
+                // The message alone, without libpq's "ERROR:" and the statement's context.
+                const char* primary = PQresultErrorField(result.get(), PG_DIAG_MESSAGE_PRIMARY);
+                first_error = OneLine(primary != nullptr ? primary
+                                                         : PQresultErrorMessage(result.get()));
                 const char* state = PQresultErrorField(result.get(), PG_DIAG_SQLSTATE);
                 sqlstate = state != nullptr ? state : "";
             }

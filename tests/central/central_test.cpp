@@ -288,7 +288,9 @@ TEST_P(CentralJournal, HoldsEveryCommittedUnitOnce) {
     if (interrupted) {
         // Its begun row went; Ctrl+C then completes it without a verdict.
         WaitForEnded(1);
+        const auto deadline = Clock::now() + 60s;
         while (Psql(database_, "SELECT count(*) FROM units WHERE finished_at IS NULL") == "0\n") {
+            ASSERT_LT(Clock::now(), deadline) << Shell("cat " + stations_[0].output.string());
             std::this_thread::sleep_for(20ms);
         }
         ::kill(stations_[0].pid, SIGINT);
@@ -319,8 +321,7 @@ TEST_P(CentralJournal, HoldsEveryCommittedUnitOnce) {
     }
     Rows local;
     for (Station& station : stations_) {
-        EXPECT_EQ(ExitCode(station.pid), interrupted ? 128 + SIGINT : 0)
-            << Shell("cat " + station.output.string());
+        EXPECT_EQ(ExitCode(station.pid), 0) << Shell("cat " + station.output.string());
         local.merge(Lines(Sqlite(station.journal, kRowText)));
     }
     const std::string output = Shell("cat " + stations_[0].output.string());
