@@ -647,8 +647,11 @@ std::unique_ptr<Journal> Journal::OpenToRead(const std::string& path, std::strin
                          header[18] == 2;
         fs::path log = file;
         log += "-wal";
+        // An absolute path after an empty authority ("file:///tmp/j", "file:////server/share/j",
+        // "file:///C:/j"), a relative one alone ("file:j").
         std::string uri = "file:";
-        if (path.size() > 1 && path[1] == ':') uri += '/';
+        if (!path.empty() && (path[0] == '/' || path[0] == '\\')) uri += "//";
+        if (path.size() > 1 && path[1] == ':') uri += "///";
         for (const char c : path) {
             const auto byte = static_cast<unsigned char>(c);
             if (std::isalnum(byte) != 0 || std::string_view("/-._~:").find(c) != std::string::npos) {
