@@ -9,7 +9,9 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/file.h>
+#include <sched.h>
 #include <sys/ioctl.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -18,6 +20,7 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -584,8 +587,9 @@ TEST(CommandLineJournal, WriteAndAdjustKeepTheirRowsUnlessToldNot) {
 // echo back; with a port open it closes it the normal way and exits with the signal's code.
 
 // kAtConnect: a server ({server} its port on 127.0.0.1) that takes the connection and says
-// nothing.
-enum class When { kAtPrompt, kAtFirstByte, kAtConnect };
+// nothing; kAtLookup: a name server (127.0.0.2, the program's only one) that takes the query and
+// says nothing.
+enum class When { kAtPrompt, kAtFirstByte, kAtConnect, kAtLookup };
 
 struct SignalCase {
     const char* name;
@@ -602,15 +606,26 @@ class SignalTest : public ::testing::TestWithParam<SignalCase> {};
 
 TEST_P(SignalTest, LeavesTheTerminalAndThePortAsTheyWere) {
     const SignalCase& row = GetParam();
-    if (row.when == When::kAtConnect && !kCentral) GTEST_SKIP() << "no central journal";
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool lookup = row.when == When::kAtLookup;
+    if ((row.when == When::kAtConnect || lookup) && !kCentral) GTEST_SKIP() << "no central journal";
+    const int listener = ::socket(AF_INET, (lookup ? SOCK_DGRAM : SOCK_STREAM) | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_addr.s_addr = htonl(lookup ? 0x7F000002 : INADDR_LOOPBACK);
+    address.sin_port = htons(lookup ? 53 : 0);
     socklen_t length = sizeof address;
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(listener, 1), 0);
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        ::close(listener);
+        GTEST_SKIP() << "cannot be a name server here: " << std::strerror(errno);
+    }
+    if (!lookup) {
+        ASSERT_EQ(::listen(listener, 1), 0);
+    }
     ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    const std::string resolver = (std::filesystem::temp_directory_path() /
+                                  ("cli-test-resolv-" + std::to_string(::getpid())))
+                                     .string();
+    std::ofstream(resolver) << "nameserver 127.0.0.2\noptions timeout:5 attempts:3\n";
     int accepted = -1;
     std::atomic<bool> heard{false};
     sim::Options options;
@@ -631,6 +646,12 @@ TEST_P(SignalTest, LeavesTheTerminalAndThePortAsTheyWere) {
     ASSERT_GE(child, 0);
     if (child == 0) {
         ::unsetenv("TRANSMITTER_ACCESS_CODE");
+        // The test's name server for this program alone, in a mount namespace of its own.
+        if (lookup && (::unshare(CLONE_NEWNS) != 0 ||
+                       ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                       ::mount(resolver.c_str(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr) != 0)) {
+            ::_exit(77);
+        }
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
@@ -638,9 +659,11 @@ TEST_P(SignalTest, LeavesTheTerminalAndThePortAsTheyWere) {
     std::string shown;
     const auto deadline = std::chrono::steady_clock::now() + 10s;
     const auto ready = [&] {
-        if (row.when == When::kAtConnect) {
+        if (row.when == When::kAtConnect || lookup) {
             pollfd pending{listener, POLLIN, 0};
-            if (accepted < 0 && ::poll(&pending, 1, 0) > 0) accepted = ::accept(listener, nullptr, nullptr);
+            if (accepted < 0 && ::poll(&pending, 1, 0) > 0) {
+                accepted = lookup ? 0 : ::accept(listener, nullptr, nullptr);
+            }
             return accepted >= 0;
         }
         return row.when == When::kAtPrompt ? shown.find("Access code: ") != std::string::npos
@@ -653,6 +676,14 @@ TEST_P(SignalTest, LeavesTheTerminalAndThePortAsTheyWere) {
             const ssize_t n = ::read(terminal, bytes, sizeof bytes);
             if (n > 0) shown.append(bytes, static_cast<std::size_t>(n));
         }
+    }
+    std::filesystem::remove(resolver);
+    if (lookup && !ready()) {
+        int status = 0;
+        ::kill(child, SIGKILL);
+        ::waitpid(child, &status, 0);
+        ::close(listener);
+        GTEST_SKIP() << "no mount namespace, or names are not looked up through resolv.conf";
     }
     ASSERT_TRUE(ready()) << shown;
     // Into the prompt's read, or the wait after the preamble.
@@ -669,7 +700,7 @@ TEST_P(SignalTest, LeavesTheTerminalAndThePortAsTheyWere) {
     } else {
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == row.exit_code) << status;
     }
-    if (accepted >= 0) ::close(accepted);
+    if (accepted > 0) ::close(accepted);
     ::close(listener);
     termios settings{};
     ASSERT_EQ(::tcgetattr(terminal, &settings), 0);
@@ -695,6 +726,9 @@ INSTANTIATE_TEST_SUITE_P(Rows, SignalTest, ::testing::ValuesIn(std::vector<Signa
     {"Ctrl+C while the central journal's server says nothing exits 130",
      {"journal", "--central", "host=127.0.0.1 port={server} dbname=plant connect_timeout=60"},
      When::kAtConnect, SIGINT, 130},
+    {"Ctrl+C while the central journal's name server says nothing exits 130",
+     {"journal", "--central", "host=db.plant.example dbname=plant"}, When::kAtLookup, SIGINT,
+     130},
 }));
 // clang-format on
 
