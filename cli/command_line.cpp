@@ -230,8 +230,9 @@ int Run(const std::vector<std::string>& args, CliStreams& io, Clock::time_point 
             ->type_name("PREFIX")
             ->transform(unit_prefix);
     }
-    journal->add_flag("--set-aside", request.set_aside,
-                      "Only the units the central journal refused, with its reason")
+    journal
+        ->add_flag("--set-aside", request.set_aside,
+                   "Only the units the central journal refused, with its reason")
         ->excludes(csv);
     for (CLI::App* keeper : {write, adjust, station, journal}) {
         keeper

@@ -85,8 +85,9 @@ int RunJournal(const Session& session, const Request& request) {
     std::string error, since;
     if (!journal::CheckedFilter(filter, since, error)) return session.Fail(kExitUsage, error);
     if (request.set_aside && !central.empty()) {
-        return session.Fail(kExitUsage, "--set-aside lists the rows a station's own journal set "
-                                        "aside: not with --central");
+        return session.Fail(kExitUsage,
+                            "--set-aside lists the rows a station's own journal set "
+                            "aside: not with --central");
     }
     std::optional<JournalSource> source;
     if (!central.empty()) {
@@ -108,7 +109,9 @@ int RunJournal(const Session& session, const Request& request) {
         }
         std::shared_ptr<journal::Journal> journal =
             journal::Journal::OpenToRead(path, error, session.link.stop);
-        if (!journal) return session.Fail(kExitUsage, "cannot read the journal " + path + ": " + error);
+        if (!journal) {
+            return session.Fail(kExitUsage, "cannot read the journal " + path + ": " + error);
+        }
         source = LocalSource(std::move(journal));
     }
     if (!request.import_file.empty()) return Import(session, request, *source);

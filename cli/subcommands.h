@@ -42,7 +42,7 @@ struct Request {
     bool no_journal = false;
     std::string batch;
     std::string operator_name;
-    std::string central;  // the central journal's connection string (journal too)
+    std::string central;      // the central journal's connection string (journal too)
     std::string unit_prefix;  // upper case; empty: the station's own
 
     // station

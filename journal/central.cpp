@@ -232,6 +232,8 @@ bool Where(const Filter& filter, Parameters& parameters, std::string& where, std
     return true;
 }
 
+void IgnoreNotice(void*, const char*) {}
+
 std::vector<std::string> Split(const std::string& list) {
     std::vector<std::string> items;
     std::size_t from = 0;
@@ -269,9 +271,10 @@ struct Lookup {
             hints.ai_family = AF_UNSPEC;
             hints.ai_socktype = SOCK_STREAM;
             addrinfo* list = nullptr;
-            if (const int code = ::getaddrinfo(hosts[i].c_str(), nullptr, &hints, &list); code != 0) {
-                failed = "could not translate host name \"" + hosts[i] + "\" to address: " +
-                         ::gai_strerror(code);
+            if (const int code = ::getaddrinfo(hosts[i].c_str(), nullptr, &hints, &list);
+                code != 0) {
+                failed = "could not translate host name \"" + hosts[i] +
+                         "\" to address: " + ::gai_strerror(code);
                 continue;
             }
             for (const addrinfo* at = list; at != nullptr; at = at->ai_next) {
@@ -369,8 +372,8 @@ struct Central::Impl {
             if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK && first_error.empty()) {
                 // The message alone, without libpq's "ERROR:" and the statement's context.
                 const char* primary = PQresultErrorField(result.get(), PG_DIAG_MESSAGE_PRIMARY);
-                first_error = OneLine(primary != nullptr ? primary
-                                                         : PQresultErrorMessage(result.get()));
+                first_error =
+                    OneLine(primary != nullptr ? primary : PQresultErrorMessage(result.get()));
                 const char* state = PQresultErrorField(result.get(), PG_DIAG_SQLSTATE);
                 sqlstate = state != nullptr ? state : "";
             }
@@ -462,7 +465,7 @@ struct Central::Impl {
         }
         // The server's notices ("already exists, skipping") are no business of the user's, and
         // libpq would print them amid the program's output.
-        PQsetNoticeProcessor(connection, [](void*, const char*) {}, nullptr);
+        PQsetNoticeProcessor(connection, IgnoreNotice, nullptr);
         PostgresPollingStatusType polling = PGRES_POLLING_WRITING;
         while (PQstatus(connection) != CONNECTION_BAD && polling != PGRES_POLLING_OK) {
             if (polling == PGRES_POLLING_FAILED) break;
@@ -486,10 +489,10 @@ struct Central::Impl {
     }
 
     bool KnownSchema(std::string& error) {
-        Result tables = Run(
-            "SELECT to_regclass('schema_version') IS NOT NULL AND to_regclass('units') IS NOT NULL, "
-            "to_regclass('prefixes') IS NOT NULL",
-            nullptr, error);
+        Result tables =
+            Run("SELECT to_regclass('schema_version') IS NOT NULL AND "
+                "to_regclass('units') IS NOT NULL, to_regclass('prefixes') IS NOT NULL",
+                nullptr, error);
         if (!tables) return false;
         const bool made = Text(tables.get(), 0, 0) == "t";
         if (!made && !Run(kCreate, nullptr, error)) {

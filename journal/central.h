@@ -49,8 +49,8 @@ class Central {
 };
 
 // Why a URL is refused before any connection: it is no connection string, or it holds a
-// password (or sslpassword, the client key's), which would show to anyone listing the processes (libpq takes it from ~/.pgpass,
-// PGPASSWORD or a service file instead). Empty when it will do.
+// password (or sslpassword, the client key's), which would show to anyone listing the processes
+// (libpq takes it from ~/.pgpass, PGPASSWORD or a service file instead). Empty when it will do.
 std::string CentralUrlRefusal(const std::string& url);
 
 }  // namespace journal

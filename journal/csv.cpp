@@ -44,7 +44,8 @@ std::string ValidUtf8(std::string_view text) {
 // makes it show as text.
 void AddField(std::string& out, std::string_view raw, bool number = false) {
     std::string field = ValidUtf8(raw);
-    if (!number && !field.empty() && std::string_view("=+-@\t\r").find(field[0]) != std::string::npos) {
+    if (!number && !field.empty() &&
+        std::string_view("=+-@\t\r").find(field[0]) != std::string::npos) {
         field.insert(0, 1, '\'');
     }
     if (field.find_first_of(",\"\r\n") == std::string::npos) {

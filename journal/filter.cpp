@@ -123,8 +123,7 @@ bool UtcText(const Moment& moment, std::string& text) {
     const long long z = days + 719468;
     const long long era = (z >= 0 ? z : z - 146096) / 146097;
     const long long of_era = z - era * 146097;
-    const long long year_of_era =
-        (of_era - of_era / 1460 + of_era / 36524 - of_era / 146096) / 365;
+    const long long year_of_era = (of_era - of_era / 1460 + of_era / 36524 - of_era / 146096) / 365;
     const long long of_year = of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
     const long long mp = (5 * of_year + 2) / 153;
     const long long day = of_year - (153 * mp + 2) / 5 + 1;
@@ -132,10 +131,10 @@ bool UtcText(const Moment& moment, std::string& text) {
     const long long year = year_of_era + era * 400 + (month <= 2 ? 1 : 0);
     if (year < 1 || year > 9999) return false;
     char made[96];
-    std::snprintf(made, sizeof made, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ",
-                  static_cast<int>(year), static_cast<int>(month), static_cast<int>(day),
-                  static_cast<int>(of_day / 3600), static_cast<int>(of_day / 60 % 60),
-                  static_cast<int>(of_day % 60), moment.millisecond % 1000);
+    std::snprintf(made, sizeof made, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", static_cast<int>(year),
+                  static_cast<int>(month), static_cast<int>(day), static_cast<int>(of_day / 3600),
+                  static_cast<int>(of_day / 60 % 60), static_cast<int>(of_day % 60),
+                  moment.millisecond % 1000);
     text = made;
     return true;
 }

@@ -26,7 +26,7 @@ struct ForwardStatus {
     std::string refusal;     // why it refused the last of them
     bool encrypted = false;  // the link to the server, once there is one
     bool verified = false;
-    std::string warning;     // e.g. another station numbers its units with this one's prefix
+    std::string warning;  // e.g. another station numbers its units with this one's prefix
 
     bool operator==(const ForwardStatus&) const = default;
 };

@@ -103,7 +103,8 @@ int WaitWhileBusy(void* context, int count) {
         wait.stopped = true;
         wait.stop_seen = now;
     }
-    if (now - wait.began >= kBusyTimeout || (wait.stopped && now - wait.stop_seen >= kBusyAfterStop)) {
+    if (now - wait.began >= kBusyTimeout ||
+        (wait.stopped && now - wait.stop_seen >= kBusyAfterStop)) {
         return 0;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(count < 10 ? 1 : 10));
@@ -547,10 +548,11 @@ bool Journal::MarkForwarded(const std::vector<UnitRow>& rows, std::string& error
         // A row completed while its earlier state was on the way keeps waiting: its verdict has
         // yet to reach the central journal.
         // An interrupted unit is completed without a verdict: its end time tells it apart.
-        const Statement statement = Prepare(impl_->db,
-                                            "UPDATE units SET forwarded_at = ?1, central_refusal = "
-                                            "?5 WHERE id = ?2 AND verdict IS ?3 AND finished_at IS ?4",
-                                            error);
+        const Statement statement =
+            Prepare(impl_->db,
+                    "UPDATE units SET forwarded_at = ?1, central_refusal = "
+                    "?5 WHERE id = ?2 AND verdict IS ?3 AND finished_at IS ?4",
+                    error);
         if (!statement || !Execute(impl_->db, "BEGIN IMMEDIATE", error)) return false;
         const std::string now = UtcNow();
         for (const UnitRow& row : rows) {
@@ -643,8 +645,9 @@ std::unique_ptr<Journal> Journal::OpenToRead(const std::string& path, std::strin
         }
         char header[20] = {};
         std::ifstream(file, std::ios::binary).read(header, sizeof header);
-        const bool wal = std::string_view(header, 16) == std::string_view("SQLite format 3\0", 16) &&
-                         header[18] == 2;
+        const bool wal =
+            std::string_view(header, 16) == std::string_view("SQLite format 3\0", 16) &&
+            header[18] == 2;
         fs::path log = file;
         log += "-wal";
         // An absolute path after an empty authority ("file:///tmp/j", "file:////server/share/j",
@@ -654,7 +657,8 @@ std::unique_ptr<Journal> Journal::OpenToRead(const std::string& path, std::strin
         if (path.size() > 1 && path[1] == ':') uri += "///";
         for (const char c : path) {
             const auto byte = static_cast<unsigned char>(c);
-            if (std::isalnum(byte) != 0 || std::string_view("/-._~:").find(c) != std::string::npos) {
+            if (std::isalnum(byte) != 0 ||
+                std::string_view("/-._~:").find(c) != std::string::npos) {
                 uri += c;
             } else if (c == '\\') {
                 uri += '/';

@@ -14,8 +14,8 @@
 namespace journal {
 
 struct UnitRow {
-    std::string id;              // a random UUID, made by Begin when empty
-    std::string unit;            // made by Begin: the station's prefix and a running number
+    std::string id;    // a random UUID, made by Begin when empty
+    std::string unit;  // made by Begin: the station's prefix and a running number
     std::string batch;
     std::string station;         // the host name
     std::string slot;            // the port as the operator named it
@@ -39,8 +39,8 @@ struct UnitRow {
 // What `journal` lists: every filter is optional; rows come oldest first (newest last).
 struct Filter {
     std::string batch;
-    std::string since;    // an ISO 8601 date or date and time, compared with started_at
-    std::string verdict;  // "pass", "fail" or "interrupted"
+    std::string since;       // an ISO 8601 date or date and time, compared with started_at
+    std::string verdict;     // "pass", "fail" or "interrupted"
     bool set_aside = false;  // only the rows the central journal refused
 };
 

@@ -32,8 +32,8 @@ std::string UnitPrefix(const std::string& station) {
     // Russian letters as they are written in Latin ones, U+0410 to U+044F in order, lower case
     // alike.
     static constexpr const char* kLatin[] = {
-        "A", "B", "V", "G", "D", "E", "ZH", "Z", "I", "Y", "K", "L", "M", "N", "O", "P", "R",
-        "S", "T", "U", "F", "KH", "TS", "CH", "SH", "SCH", "", "Y", "", "E", "YU", "YA"};
+        "A", "B", "V", "G", "D", "E",  "ZH", "Z",  "I",  "Y",   "K", "L", "M", "N", "O",  "P",
+        "R", "S", "T", "U", "F", "KH", "TS", "CH", "SH", "SCH", "",  "Y", "",  "E", "YU", "YA"};
     std::string letters;
     // The host's own name, not its domain: "bench-1.lab" and "bench-1" number alike.
     const std::string name = station.substr(0, station.find('.'));
@@ -51,7 +51,8 @@ std::string UnitPrefix(const std::string& station) {
     if (letters.empty()) return "ST";
     // Names that begin alike (bench-a1, bench-a2; DESKTOP-4F7KQ2L, the Windows default) differ
     // at their ends: a long name keeps both.
-    return letters.size() <= 8 ? letters : letters.substr(0, 4) + letters.substr(letters.size() - 4);
+    return letters.size() <= 8 ? letters
+                               : letters.substr(0, 4) + letters.substr(letters.size() - 4);
 }
 
 std::string RunningNumber(std::int64_t number) {

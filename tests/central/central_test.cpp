@@ -40,9 +40,9 @@ enum class Trouble {
     kImportedTwice,
     kNoLogin,
     kNoServer,
-    kRefusedRow,    // the journal holds a row from elsewhere whose operator is no UTF-8
-    kInterrupted,   // Ctrl+C while a unit's begun row is in the central journal
-    kPrefixHeld,    // another station numbers its units with this one's prefix
+    kRefusedRow,   // the journal holds a row from elsewhere whose operator is no UTF-8
+    kInterrupted,  // Ctrl+C while a unit's begun row is in the central journal
+    kPrefixHeld,   // another station numbers its units with this one's prefix
 };
 
 struct Scenario {

@@ -8,8 +8,8 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <pty.h>
-#include <sys/file.h>
 #include <sched.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
@@ -20,8 +20,8 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iomanip>
@@ -492,7 +492,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, CommandLineTest, ::testing::ValuesIn(std::vector<
      Device::kPlain, Words("journal --since 2026-13-45"), "", {}, 2, "",
      "transmitter-cli: journal: --since \"2026-13-45\" is no ISO 8601 date or time", ""},
     {"journal refuses a --since whose hour lacks a digit", Device::kPlain,
-     Words("journal --since 2026-12-08T9:00"), "", {}, 2, "", "--since \"2026-12-08T9:00\" is no", ""},
+     Words("journal --since 2026-12-08T9:00"), "", {}, 2, "", "--since \"2026-12-08T9:00\" is no",
+     ""},
     {"journal lists no device as a journal", Device::kPlain, Words("journal --journal {path}"), "",
      {}, 2, "", "it is not a file", ""},
     {"a unit prefix of other than letters and digits is refused before anything is sent",
@@ -647,9 +648,10 @@ TEST_P(SignalTest, LeavesTheTerminalAndThePortAsTheyWere) {
     if (child == 0) {
         ::unsetenv("TRANSMITTER_ACCESS_CODE");
         // The test's name server for this program alone, in a mount namespace of its own.
+        const char* resolv_conf = "/etc/resolv.conf";
         if (lookup && (::unshare(CLONE_NEWNS) != 0 ||
                        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-                       ::mount(resolver.c_str(), "/etc/resolv.conf", nullptr, MS_BIND, nullptr) != 0)) {
+                       ::mount(resolver.c_str(), resolv_conf, nullptr, MS_BIND, nullptr) != 0)) {
             ::_exit(77);
         }
         ::execv(argv[0], argv.data());

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
-
 #include <sys/stat.h>
 
 #include <atomic>
@@ -226,7 +225,8 @@ void RunningNumbersContinuePerStationPrefix(const std::string& path) {
     }
     // A journal begun by an earlier program goes on with the prefix it gave.
     Sql(path, (kInsertUnit + "('y', 'BENCHA-0007')); UPDATE units SET station = 'bench-a3' "
-               "WHERE id = 'y'").c_str());
+                             "WHERE id = 'y'")
+                  .c_str());
     UnitRow earlier = NewUnit("B1");
     earlier.station = "bench-a3";
     EXPECT_EQ(MustBegin(*MustOpen(path), earlier).unit, "BENCHA-0008");
@@ -366,9 +366,10 @@ void MergingTwiceAddsOnceAndReplacesOnlyWithMoreKnown(const std::string& path) {
         shown.push_back(journal::ShownVerdict(row) + (row.finished_at.empty() ? "" : " ended") +
                         (row.error.empty() ? "" : ": " + row.error));
     }
-    EXPECT_EQ(shown, (std::vector<std::string>{"pass", "fail ended", "interrupted ended: stopped "
-                                               "during write", "interrupted ended",
-                                               "interrupted"}));
+    EXPECT_EQ(shown, (std::vector<std::string>{"pass", "fail ended",
+                                               "interrupted ended: stopped "
+                                               "during write",
+                                               "interrupted ended", "interrupted"}));
 }
 
 void FirstVersionJournalIsReadAsItIsAndTakenUpWithEveryRowWaiting(const std::string& path) {
@@ -393,7 +394,8 @@ std::string Snapshot(const std::string& path) {
         std::ifstream in(path, std::ios::binary);
         bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
-    return bytes + (fs::exists(path + "-wal") ? "+wal" : "") + (fs::exists(path + "-shm") ? "+shm" : "");
+    return bytes + (fs::exists(path + "-wal") ? "+wal" : "") +
+           (fs::exists(path + "-shm") ? "+shm" : "");
 }
 
 void ListingChangesNothingAndRefusesWhatIsNoJournal(const std::string& path) {
@@ -559,7 +561,8 @@ TEST(RowsAsCsv, ShowsFormulasAsTextAndForeignBytesAsReplacementCharacters) {
     const std::string csv = journal::RowsAsCsv({row});
     EXPECT_EQ(csv.substr(csv.find("\r\n") + 2),
               ",,'@SUM(1+1),'\tplus,'-1,\"'=HYPERLINK(\"\"http://evil\"\",\"\"x\"\")\",,,,,'+1,,,"
-              "-5.2,interrupted,\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD \xD0\x9A,1\r\n");
+              "-5.2,interrupted,\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD "
+              "\xD0\x9A,1\r\n");
 }
 
 TEST(Sha256Hex, MatchesThePublishedVectors) {
