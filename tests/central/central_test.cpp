@@ -365,6 +365,20 @@ TEST_P(CentralJournal, HoldsEveryCommittedUnitOnce) {
         const std::string listed = Shell(TRANSMITTER_CLI " journal --central dbname=" + database_);
         EXPECT_EQ(listed.rfind("UNIT", 0), 0u);
         EXPECT_NE(listed.find(std::string("  ") + host + "  "), std::string::npos) << listed;
+        // A time with an offset, the second unit's start, picks the same rows there as here.
+        const fs::path& file = stations_[0].journal;
+        const std::string second = "(SELECT started_at FROM units ORDER BY 1 LIMIT 1, 1)";
+        std::string since = Sqlite(file, "SELECT " + second);
+        since = " --json --since " + since.substr(0, since.find('Z')) + "+00:00";
+        const Rows here =
+            Lines(Shell(TRANSMITTER_CLI " journal --journal " + file.string() + since));
+        EXPECT_EQ(std::to_string(here.size()) + "\n",
+                  Sqlite(file, "SELECT count(*) FROM units WHERE started_at >= " + second));
+        if (scenario.stations == 1) {
+            EXPECT_EQ(
+                Lines(Shell(TRANSMITTER_CLI " journal --central dbname=" + database_ + since)),
+                here);
+        }
         return;
     }
     EXPECT_EQ(Psql(database_, kRowText), "");
