@@ -67,5 +67,8 @@ std::string StopReason(int signal) {
 #ifdef SIGHUP
     if (signal == SIGHUP) return "stopped: the terminal hung up";
 #endif
+#ifdef SIGPIPE
+    if (signal == SIGPIPE) return "stopped: the output's reader went away";
+#endif
     return "stopped by a termination request";
 }

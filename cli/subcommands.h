@@ -45,7 +45,7 @@ struct Request {
     std::string central;  // the central journal's connection string (journal too)
 
     // station
-    std::vector<std::string> slots;
+    std::vector<std::string> slots;  // as given, each still a comma-separated list
     std::string adjust_to;
     int units = 0;
 
