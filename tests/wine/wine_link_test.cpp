@@ -59,14 +59,12 @@ std::u16string AbsentPort() {
     return FromEnvironment("CONFIGURATOR_TEST_ABSENT_PORT");
 }
 
-bool RunningUnderWine() {
 #ifdef _WIN32
+bool RunningUnderWine() {
     const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
     return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
-#else
-    return false;
-#endif
 }
+#endif
 
 std::u16string OpenFailedText(std::u16string_view name) {
     std::u16string text(texts::kOpenFailed);
