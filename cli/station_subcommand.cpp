@@ -1,7 +1,6 @@
 #include <CLI/CLI.hpp>
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <ctime>
 #include <filesystem>
 #include <memory>
@@ -158,7 +157,7 @@ int RunStation(const Session& session, const Request& request, const CLI::App& c
                 // Nobody reads on (`| head`): the station ends as after Ctrl+C, its units in
                 // progress recorded, and exits as the other subcommands do then.
                 if (!OutputWentOut(session.io) && session.io.output_error == EPIPE) {
-                    StopSignal() = SIGPIPE;
+                    StopSignal() = kOutputGoneSignal;
                 }
             }
             using Kind = station::Event::Kind;
