@@ -141,5 +141,6 @@ int RunAdjust(const Session& session, const Request& request) {
                                     record)) {
         return *code;
     }
-    return EndUnitRecord(session, record, Adjust(session, request, *wanted, record.row));
+    const Session unit = RecordingSession(session, record);
+    return EndUnitRecord(unit, record, Adjust(unit, request, *wanted, record.row));
 }

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "cli/session.h"
@@ -15,6 +16,7 @@
 #include "cli/subcommands.h"
 #include "cli/transmitter_cli_version.h"
 #include "device/sensor_names.h"
+#include "journal/shown_text.h"
 #include "serial/device_path.h"
 #include "serial/port_discovery.h"
 
@@ -141,7 +143,9 @@ int Run(const std::vector<std::string>& args, CliStreams& io, Clock::time_point 
                      "The slots, one port each (A,B,...): the only ports written to; on Linux "
                      "/dev/serial/by-path/... names keep a slot across a re-plug")
         ->type_name("PORTS")
-        ->delimiter(',')
+        // Split by the station, which sees an empty name; CLI11 would drop it silently.
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
         ->required();
     station
         ->add_option("--adjust-to", request.adjust_to,
@@ -271,6 +275,17 @@ int Run(const std::vector<std::string>& args, CliStreams& io, Clock::time_point 
             (chosen.empty() ? "" : chosen.front()->get_name() + ": ") + message + " (see --help)");
     }
     request.port_given = port->count() > 0;
+    // Names the journal keeps and every later reader shows: a server refuses bytes that are no
+    // UTF-8, and a terminal obeys the control characters.
+    const std::string subcommand = app.get_subcommands().front()->get_name();
+    for (const auto& [option, text] :
+         {std::pair{"--operator", &request.operator_name}, std::pair{"--batch", &request.batch}}) {
+        if (auto why = journal::TextRefusal(*text)) {
+            return FailGenerally(
+                io, kExitUsage,
+                subcommand + ": " + option + " \"" + journal::Escaped(*text) + "\" " + *why);
+        }
+    }
     return Dispatch(io, request, *app.get_subcommands().front(), start);
 }
 

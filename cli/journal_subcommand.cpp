@@ -11,6 +11,8 @@
 #include "cli/subcommands.h"
 #include "cli/unit_record.h"
 #include "journal/filter.h"
+#include "journal/journal_path.h"
+#include "journal/shown_text.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -21,22 +23,26 @@
 
 namespace {
 
-// The columns a person reads at a glance; --json and --csv give them all.
+// The columns a person reads at a glance; --json and --csv give them all. A row's text may come
+// from another program: it is shown escaped, and padded by the columns it takes on a terminal.
 std::string TableLine(const std::vector<std::string>& fields,
                       const std::vector<std::size_t>& widths) {
     std::string line;
     for (std::size_t i = 0; i < fields.size(); ++i) {
-        line += fields[i];
-        if (i + 1 < fields.size()) line += std::string(widths[i] - fields[i].size() + 2, ' ');
+        line +=
+            i + 1 < fields.size() ? journal::PaddedToWidth(fields[i], widths[i] + 2) : fields[i];
     }
     return line.erase(line.find_last_not_of(' ') + 1);
 }
 
-void PrintTable(const Session& session, const std::vector<std::vector<std::string>>& rows) {
+void PrintTable(const Session& session, std::vector<std::vector<std::string>> rows) {
     if (rows.empty()) return;
     std::vector<std::size_t> widths(rows.front().size(), 0);
-    for (const auto& row : rows) {
-        for (std::size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], row[i].size());
+    for (auto& row : rows) {
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            row[i] = journal::Escaped(row[i]);
+            widths[i] = std::max(widths[i], journal::DisplayWidth(row[i]));
+        }
     }
     for (const auto& row : rows) session.Print(TableLine(row, widths));
 }
@@ -44,6 +50,9 @@ void PrintTable(const Session& session, const std::vector<std::vector<std::strin
 // Merges another station's journal file into `into`, by id, so that the same file twice
 // changes nothing.
 int Import(const Session& session, const Request& request, const JournalSource& into) {
+    if (std::string refusal = journal::JournalFileRefusal(request.import_file); !refusal.empty()) {
+        return session.Fail(kExitUsage, "cannot import: " + refusal);
+    }
     std::vector<journal::UnitRow> rows;
     std::string error;
     if (!journal::ReadJournalFile(request.import_file, rows, error, session.link.stop)) {

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 #include <utility>
+#include <vector>
+
+#include "journal/shown_text.h"
 
 namespace {
 
@@ -170,27 +173,34 @@ void StationDisplay::Draw() {
     const std::string failed = "failed " + std::to_string(failed_);
     std::string tail = std::string("   ") + rate + " units/h";
     if (central_) tail += "   " + CentralText(*central_);
-    const std::string head = "batch " + batch_ + "   ";
+    // Text from outside (a batch, a port's name, a server's reason) is shown, never obeyed.
+    tail = journal::Escaped(tail);
+    const std::string head = "batch " + journal::Escaped(batch_) + "   ";
     // A line wider than the terminal would wrap, and the redraw would then climb too few lines:
-    // every line is cut to the width, the reasons last.
+    // every line is cut to the width, the reasons last, by columns and never inside a character.
     const std::size_t limit = columns_ > 1 ? columns_ - 1 : std::string::npos;
-    if ((head + passed + "   " + failed + tail).size() > limit) {
-        screen += "\x1b[2K" + (head + passed + "   " + failed + tail).substr(0, limit) + "\n";
+    const std::string plain = head + passed + "   " + failed + tail;
+    if (journal::DisplayWidth(plain) > limit) {
+        screen += "\x1b[2K" + journal::CutToWidth(plain, limit) + "\n";
     } else {
         screen += "\x1b[2K" + head + Paint(passed, kGreen) + "   " +
                   (failed_ > 0 ? Paint(failed, kRed) : failed) + tail + "\n";
     }
+    std::vector<std::string> slots;
     std::size_t width = 0;
-    for (const std::string& slot : slots_) width = std::max(width, slot.size());
+    for (const std::string& slot : slots_) {
+        slots.push_back(journal::Escaped(slot));
+        width = std::max(width, journal::DisplayWidth(slots.back()));
+    }
     for (std::size_t i = 0; i < slots_.size(); ++i) {
         const SlotLine& line = lines_[i];
         std::size_t room = limit;
-        const auto fit = [&room](std::string text) {
-            text = text.substr(0, room);
-            room -= std::min(room, text.size());
-            return text;
+        const auto fit = [&room](const std::string& text) {
+            std::string cut = journal::CutToWidth(journal::Escaped(text), room);
+            room -= std::min(room, journal::DisplayWidth(cut));
+            return cut;
         };
-        std::string text = fit(slots_[i] + std::string(width - slots_[i].size() + 2, ' '));
+        std::string text = fit(journal::PaddedToWidth(slots[i], width + 2));
         const std::string state = fit(line.state);
         const char* colour =
             state.rfind("busy", 0) == 0 || state.rfind("absent", 0) == 0 ? kYellow : nullptr;

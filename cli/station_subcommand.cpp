@@ -1,5 +1,5 @@
 #include <CLI/CLI.hpp>
-#include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <ctime>
 #include <filesystem>
@@ -11,8 +11,10 @@
 
 #include "cli/central_link.h"
 #include "cli/station_display.h"
+#include "cli/stop_signal.h"
 #include "cli/subcommands.h"
 #include "cli/unit_record.h"
+#include "journal/shown_text.h"
 #include "serial/device_path.h"
 
 #ifdef _WIN32
@@ -53,18 +55,37 @@ std::size_t TerminalColumns() {
 std::optional<int> CheckedSlots(const Session& session, const Request& request,
                                 std::vector<std::string>& slots) {
     if (request.slots.empty()) return session.Fail(kExitUsage, "--ports names no port");
+    std::vector<std::string> named;
+    for (const std::string& list : request.slots) {
+        for (std::size_t from = 0;;) {
+            const std::size_t comma = list.find(',', from);
+            named.push_back(list.substr(from, comma - from));
+            if (comma == std::string::npos) break;
+            from = comma + 1;
+        }
+    }
     std::set<std::string> devices;
-    for (const std::string& slot : request.slots) {
+    for (const std::string& slot : named) {
+        // "$A,$B" with both unset: the list is not a list of ports, and the allow-list must not
+        // silently shrink, nor take the next option for a port.
+        if (slot.empty()) {
+            return session.Fail(kExitUsage, "--ports holds an empty name (a comma too many?)");
+        }
+        if (slot.front() == '-') {
+            return session.Fail(kExitUsage, "--ports takes " + journal::Escaped(slot) +
+                                                " for a port, which is an option");
+        }
         const std::optional<std::u16string> port = NamedPort(session.io, slot);
         if (!port) return kExitUsage;
         slots.push_back(Utf8FromUtf16(*port));
+#ifdef _WIN32
+        // Windows opens COM3, com3, COM3. and \\.\COM3 as one device.
+        std::string device = WindowsDeviceName(*port);
+#else
         std::error_code error;
         std::string device =
             std::filesystem::weakly_canonical(DevicePathFromPortName(*port), error).string();
         if (error) device = slots.back();
-#ifdef _WIN32
-        // COM3 and com3 are one port.
-        for (char& c : device) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
 #endif
         if (!devices.insert(device).second) {
             return session.Fail(kExitUsage, "--ports names " + slot + " twice");
@@ -136,6 +157,11 @@ int RunStation(const Session& session, const Request& request, const CLI::App& c
             {
                 const std::lock_guard lock(display_mutex);
                 display.Show(event);
+                // Nobody reads on (`| head`): the station ends as after Ctrl+C, its units in
+                // progress recorded, and exits as the other subcommands do then.
+                if (!OutputWentOut(session.io) && session.io.output_error == EPIPE) {
+                    StopSignal() = kOutputGoneSignal;
+                }
             }
             using Kind = station::Event::Kind;
             if (event.kind == Kind::kUnitStarted || event.kind == Kind::kUnitEnded) {

@@ -67,5 +67,6 @@ std::string StopReason(int signal) {
 #ifdef SIGHUP
     if (signal == SIGHUP) return "stopped: the terminal hung up";
 #endif
+    if (signal == kOutputGoneSignal) return "stopped: the output's reader went away";
     return "stopped by a termination request";
 }

@@ -1,7 +1,16 @@
 #pragma once
 
 #include <atomic>
+#include <csignal>
 #include <string>
+
+// The stop asked for when standard output's reader went away: SIGPIPE's number, which Windows
+// lacks, so that the exit code is 141 there too.
+#ifdef SIGPIPE
+inline constexpr int kOutputGoneSignal = SIGPIPE;
+#else
+inline constexpr int kOutputGoneSignal = 13;
+#endif
 
 // A request to stop, from Ctrl+C, a termination request or a hang-up: the signal's number
 // (SIGINT, SIGTERM, SIGHUP; on Windows the console's Ctrl+C and Ctrl+Break count as SIGINT,

@@ -46,7 +46,7 @@ struct Request {
     std::string unit_prefix;  // upper case; empty: the station's own
 
     // station
-    std::vector<std::string> slots;
+    std::vector<std::string> slots;  // as given, each still a comma-separated list
     std::string adjust_to;
     int units = 0;
 

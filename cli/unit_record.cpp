@@ -1,9 +1,13 @@
 #include "cli/unit_record.h"
 
+#include <cstdint>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 #include "cli/central_link.h"
 #include "cli/subcommands.h"
+#include "journal/journal_path.h"
 #include "serial/device_path.h"
 
 #ifdef _WIN32
@@ -52,6 +56,10 @@ std::unique_ptr<journal::Journal> OpenJournal(const Session& session, const Requ
         session.Fail(kExitUsage, "no journal file: give --journal FILE");
         return nullptr;
     }
+    if (const std::string refusal = journal::JournalFileRefusal(path); !refusal.empty()) {
+        session.Fail(kExitUsage, "cannot use the journal: " + refusal);
+        return nullptr;
+    }
     std::string error;
     std::unique_ptr<journal::Journal> journal =
         journal::Journal::Open(path, error, session.link.stop);
@@ -72,19 +80,37 @@ std::optional<int> BeginUnitRecord(const Session& session, const Request& reques
     journal::UnitRow& row = record.row;
     row.batch = request.batch.empty() ? DefaultBatch(profile) : request.batch;
     row.station = HostName();
-    row.slot = session.port_name;
+    // As the station names its slots: the port as the user gave it.
+    row.slot = Utf8FromUtf16(session.link.port);
     row.operator_name =
         request.operator_name.empty() ? LoginName(session.io) : request.operator_name;
     row.profile = profile;
     row.tries = 1;
-    std::string error;
-    if (record.journal->Begin(row, error)) return std::nullopt;
-    return session.Fail(kExitDevice, "the journal cannot be written: " + error +
-                                         " (--no-journal goes on without it)");
+    row.started_at = journal::UtcNow();
+    return std::nullopt;
+}
+
+Session RecordingSession(const Session& session, UnitRecord& record) {
+    Session unit = session;
+    if (!record.journal) return unit;
+    unit.link.trace = [&record, trace = session.link.trace](Direction direction,
+                                                            const std::vector<std::uint8_t>& bytes,
+                                                            std::string_view meaning) {
+        if (trace) trace(direction, bytes, meaning);
+        if (direction != Direction::kFromDevice || record.begun) return;
+        record.begun = true;
+        if (!record.journal->Begin(record.row, record.begin_error)) record.journal.reset();
+    };
+    return unit;
 }
 
 int EndUnitRecord(const Session& session, UnitRecord& record, int code) {
-    if (!record.journal) return code;
+    if (!record.begin_error.empty()) {
+        session.Fail(kExitDevice, "the journal cannot be written: " + record.begin_error +
+                                      " (--no-journal goes on without it)");
+        return code == kExitOk ? kExitDevice : code;
+    }
+    if (!record.journal || !record.begun) return code;
     journal::UnitRow& row = record.row;
     row.verdict = code == kExitOk ? "pass" : code >= 128 ? "" : "fail";
     if (code != kExitOk) row.error = session.failure;

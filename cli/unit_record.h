@@ -21,19 +21,24 @@ std::string JournalPath(const Request& request);
 // cannot be used.
 std::unique_ptr<journal::Journal> OpenJournal(const Session& session, const Request& request);
 
-// The journal row of one `write` or `adjust`, as the station keeps its units' rows: begun
-// before the first byte goes out, completed with the verdict the exit code gives.
+// The journal row of one `write` or `adjust`, as the station keeps its units' rows: begun once
+// the unit has answered, completed with the verdict the exit code gives. A port that is not
+// there, or where nothing answers, is no unit and leaves no row.
 struct UnitRecord {
     std::unique_ptr<journal::Journal> journal;  // none with --no-journal
     journal::UnitRow row;
     std::string central;  // where the row goes on to; empty for nowhere
+    bool begun = false;
+    std::string begin_error;  // why the row could not be begun
 };
 
-// Begins the row for `profile` on the session's port; the exit code instead when the journal
+// Prepares the row for `profile` on the session's port; the exit code instead when the journal
 // cannot be used (nothing is sent then).
 std::optional<int> BeginUnitRecord(const Session& session, const Request& request,
                                    const std::string& profile, UnitRecord& record);
+// The session the unit's exchanges go through: the row is begun at the unit's first answer.
+Session RecordingSession(const Session& session, UnitRecord& record);
 // Completes it: pass for 0, interrupted for a signal's code, fail otherwise with the error said,
 // and forwards it to the central journal, if there is one. Gives `code`, or 1 when the row could
-// not be completed.
+// not be written.
 int EndUnitRecord(const Session& session, UnitRecord& record, int code);

@@ -2,15 +2,23 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <iostream>
 #include <istream>
 #include <optional>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <variant>
 
 #include "cli/subcommands.h"
 #include "cli/unit_record.h"
 #include "device/write_entry.h"
+#include "journal/shown_text.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 namespace {
 
@@ -27,6 +35,11 @@ std::string TooLarge(const std::string& source) {
 // when there is none.
 std::optional<std::string> ReadFrom(std::istream& in, const std::string& source,
                                     std::string& text) {
+#ifdef _WIN32
+    // In text mode a UTF-16 profile would end at its first 0x1A byte (Ctrl+Z), as «К» has one,
+    // and lose the CR of each CR LF.
+    if (&in == &std::cin) _setmode(_fileno(stdin), _O_BINARY);
+#endif
     text.assign(kProfileLimit + 1, '\0');
     in.read(text.data(), static_cast<std::streamsize>(text.size()));
     if (in.bad()) return "cannot read " + source;
@@ -83,6 +96,19 @@ std::optional<int> CheckedEntryOf(const Session& session, const Request& request
     if (given("--output")) entry.output = request.output;
     if (given("--fault")) entry.fault = request.fault;
     if (given("--compensation")) entry.compensation = request.compensation;
+    // A word that is no UTF-8 or holds a control character would reach the terminal in the
+    // refusal that names it.
+    for (const auto& [option, word] :
+         {std::pair{"--sensor", &entry.sensor}, std::pair{"--output", &entry.output},
+          std::pair{"--fault", &entry.fault}, std::pair{"--compensation", &entry.compensation}}) {
+        if (!*word) continue;
+        if (auto why = journal::TextRefusal(**word)) {
+            const std::string source = request.from == "-" ? "standard input" : request.from;
+            const std::string from =
+                given(option) ? std::string(option) : source + ": " + (option + 2);
+            return session.Fail(kExitUsage, from + " \"" + journal::Escaped(**word) + "\" " + *why);
+        }
+    }
     if (auto refusal = EntryRefusal(entry, checked)) return session.Fail(kExitUsage, *refusal);
     return std::nullopt;
 }
@@ -147,5 +173,6 @@ int RunWrite(const Session& session, const Request& request, const CLI::App& com
     if (auto code = BeginUnitRecord(session, request, EntryJson(checked).dump(), record)) {
         return *code;
     }
-    return EndUnitRecord(session, record, WriteChecked(session, request, checked, record.row));
+    const Session unit = RecordingSession(session, record);
+    return EndUnitRecord(unit, record, WriteChecked(unit, request, checked, record.row));
 }

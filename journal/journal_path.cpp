@@ -129,6 +129,33 @@ std::string NetworkReason(const fs::path&) {
 
 }  // namespace
 
+std::string JournalFileRefusal(const std::string& path) {
+    // Windows reads "COM5.sqlite3" and "com5 .db" as COM5: the name before its first dot,
+    // blanks cut off its end.
+    const std::size_t start = path.find_last_of("/\\") + 1;
+    std::string stem = path.substr(start, path.find('.', start) - start);
+    stem.erase(stem.find_last_not_of(' ') + 1);
+    for (char& c : stem) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    const bool numbered = stem.size() == 4 &&
+                          (stem.starts_with("COM") || stem.starts_with("LPT")) && stem[3] >= '1' &&
+                          stem[3] <= '9';
+    if (numbered || stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL" ||
+        stem == "CONIN$" || stem == "CONOUT$") {
+        return path + " is named as a device that Windows keeps (" + stem + "), not a file";
+    }
+    if (path.starts_with("\\\\.\\") || path.starts_with("//./")) {
+        return path + " is a device, not a file";
+    }
+    std::error_code failed;
+    const fs::file_status status = fs::status(PathOf(path), failed);
+    if (fs::exists(status) && !fs::is_regular_file(status)) {
+        return path + " is not a regular file";
+    }
+    return {};
+}
+
 std::string PrepareJournalFolder(const std::string& path) {
     fs::path folder = PathOf(path).parent_path();
     if (folder.empty()) folder = ".";

@@ -8,8 +8,10 @@
 # must have received the same messages and sent the same replies in both. Then reads a fresh
 # transmitter's configuration with transmitter-cli.exe on COM7, and has it name a Cyrillic file
 # into a file and on a console. Has transmitter-cli.exe's station configure two fresh transmitters
-# on COM4 and COM11 into a journal, and reads that back as CSV. Finally runs the other Windows
-# test programs under Wine.
+# on COM4 and COM11 into a journal, and reads that back as CSV. Runs transmitter-cli.exe's rows of
+# what Windows alone can get wrong (standard input in text mode, names of one COM port, journals
+# named as devices, a port a station holds) against one more. Finally runs the other Windows test
+# programs under Wine.
 #
 # Environment: NATIVE_BUILD, WINDOWS_BUILD (build folders), JOBS (build jobs, default 2),
 # KEEP_WINE_WORK=1 (keep the prefix and the logs).
@@ -186,6 +188,70 @@ for device in wine-station-a wine-station-b; do
     [ "$wire" = "$unit_wire" ] || { echo "$device received $wire, not $unit_wire" >&2; exit 1; }
 done
 echo "exit 0, two units passed on COM4 and COM11 and in the CSV, each received as $unit_wire"
+
+step "transmitter-cli.exe's entries and holds, row by row, on one fresh transmitter on COM4"
+start_transmitter wine-rows
+printf 'COM4 %s\n' "$port" >"$work/rows-ports"
+map_com_ports "$work/rows-ports"
+cli=$windows_build/cli/transmitter-cli.exe
+entry=(--sensor K --upper 300 --lower -50 --output 4-20 --fault high --compensation on)
+rows_journal="Z:${work//\//\\}\\rows.sqlite3"
+row_failed() {
+    echo "$*" >&2
+    tr -d '\r' <"$work/row.out" >&2
+    tr -d '\r' <"$work/row.err" >&2
+    exit 1
+}
+# cli_row EXIT TEXT SENTENCE ARGS...: transmitter-cli.exe with ARGS, on the caller's standard
+# input, must exit EXIT and say TEXT (on standard output for 0, else on standard error).
+cli_row() {
+    local want=$1 text=$2 sentence=$3 status=0 said
+    shift 3
+    timeout 60 wine "$cli" "$@" >"$work/row.out" 2>"$work/row.err" || status=$?
+    said=$(tr -d '\r' <"$work/row.$([ "$want" -eq 0 ] && echo out || echo err)")
+    [ "$status" -eq "$want" ] || row_failed "$sentence: exit $status, not $want"
+    grep -qF -- "$text" <<<"$said" || row_failed "$sentence: it does not say $text"
+    echo "ok  $sentence"
+}
+# «К» is 1A 04 in UTF-16LE: in text mode its 0x1A (Ctrl+Z) would end standard input there.
+printf '%s' '{"port":"К","sensor":"K","upper":300,"lower":-50,"output":"4-20","fault":"high"}' |
+    iconv -f UTF-8 -t UTF-16LE | { printf '\377\376'; cat; } >"$work/profile-utf16.json"
+cli_row 0 "wrote sensor K  upper 300" "a UTF-16 profile holding «К» on standard input is read whole" \
+    --port COM4 write --no-journal --from - --compensation on <"$work/profile-utf16.json"
+for ports in 'COM4,\\.\COM4.' '\\?\COM4,COM4' '//./COM4,com4' 'COM4.,COM4'; do
+    cli_row 2 "twice" "--ports $ports names one device twice, refused" \
+        station --ports "$ports" "${entry[@]}" --journal "$rows_journal" --count 1 </dev/null
+done
+cli_row 2 "--ports holds an empty name" "--ports , is refused and --batch COM4 stays an option" \
+    station --ports , --batch COM4 "${entry[@]}" --journal "$rows_journal" --count 1 </dev/null
+for journal in 'C:\journals\COM5.sqlite3' COM5 'nul.txt'; do
+    cli_row 2 "is named as a device that Windows keeps" "--journal $journal is refused unopened" \
+        --port COM4 write "${entry[@]}" --journal "$journal" </dev/null
+done
+cli_row 2 "cannot import: COM5 is named as a device" "journal --import COM5 is refused unopened" \
+    journal --journal "$rows_journal" --import COM5 </dev/null
+cli_row 2 "holds a control character" "an --operator holding an escape sequence is refused" \
+    --port COM4 write "${entry[@]}" --journal "$rows_journal" --operator $'ann\e]0;x\a' </dev/null
+# A station's slot holds COM4 between its exchanges: a write while its unit waits to be taken
+# out finds the port busy.
+timeout 120 wine "$cli" station --ports COM4 "${entry[@]}" --journal "$rows_journal" --json \
+    >"$work/holder.out" 2>"$work/holder.err" </dev/null &
+holder=$!
+for _ in $(seq 600); do
+    messages_of wine-rows | grep -q '^in: 45 ' && break
+    sleep 0.1
+done
+cli_row 4 "busy (held by another program: its mutex Global\\transmitter-port-COM4)" \
+    "a write while a station holds COM4 finds it busy" \
+    --port COM4 write --no-journal --sensor K --upper 250 --lower -50 --output 4-20 \
+    --fault high --compensation on </dev/null
+stop_wine
+wait "$holder" || true
+stop_transmitters
+writes=$(messages_of wine-rows | grep -c '^in: 44 ' || true)
+[ "$writes" -eq 2 ] ||
+    { echo "the transmitter took $writes writes, not 2 (the profile's and the station's)" >&2; exit 1; }
+echo "the transmitter took the profile's write and the station's, and nothing of any refused row"
 
 step "The Windows programs import only system DLLs: the window a GUI program, the command line a console one"
 "$root/scripts/check-windows-exe.sh" "$windows_build/app/win32/transmitter-configurator.exe"

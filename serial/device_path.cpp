@@ -57,6 +57,21 @@ std::u16string PortNameFromDevicePath(std::string_view path) {
     return Utf16FromUtf8(path);
 }
 
+std::string WindowsDeviceName(std::u16string_view name) {
+    std::string device = Utf8FromUtf16(name);
+    for (char& c : device) {
+        if (c == '/') c = '\\';
+    }
+    for (std::string_view prefix : {"\\\\.\\", "\\\\?\\", "\\??\\"}) {
+        if (device.starts_with(prefix)) device.erase(0, prefix.size());
+    }
+    while (!device.empty() && (device.back() == '.' || device.back() == ' ')) device.pop_back();
+    for (char& c : device) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return device;
+}
+
 std::string Utf8FromUtf16(std::u16string_view text) {
     std::string out;
     out.reserve(text.size());

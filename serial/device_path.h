@@ -13,6 +13,11 @@ std::string DevicePathFromPortName(std::u16string_view name);
 // "/dev/ttyUSB0" gives "ttyUSB0", "/dev/pts/3" gives "pts/3"; other paths stay whole.
 std::u16string PortNameFromDevicePath(std::string_view path);
 
+// The device a port name opens on Windows, as one text for every way of writing it: "\\.\COM3",
+// "\\?\COM3", "//./COM3", "COM3." and "com3" all give "COM3" (the device namespace's prefix
+// dropped, trailing dots and blanks dropped as Windows drops them, upper case).
+std::string WindowsDeviceName(std::u16string_view name);
+
 // The plain conversions. A unit or byte sequence that is not valid in its encoding becomes
 // U+FFFD.
 std::string Utf8FromUtf16(std::u16string_view text);

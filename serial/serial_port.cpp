@@ -1,5 +1,7 @@
 #include "serial/serial_port.h"
 
+#include <mutex>
+#include <set>
 #include <utility>
 
 // What every platform shares; opening, closing and the transfers live in the platform files.
@@ -12,8 +14,10 @@ SerialPort::SerialPort(SerialPort&& other) noexcept
     : native(other.native),
       timeouts(other.timeouts),
       lock_file(std::move(other.lock_file)),
+      mutex(other.mutex),
       exclusive_set(other.exclusive_set) {
     other.native = kInvalid;
+    other.mutex = nullptr;
     other.lock_file.clear();
     other.exclusive_set = false;
 }
@@ -24,8 +28,10 @@ SerialPort& SerialPort::operator=(SerialPort&& other) noexcept {
         native = other.native;
         timeouts = other.timeouts;
         lock_file = std::move(other.lock_file);
+        mutex = other.mutex;
         exclusive_set = other.exclusive_set;
         other.native = kInvalid;
+        other.mutex = nullptr;
         other.lock_file.clear();
         other.exclusive_set = false;
     }
@@ -34,4 +40,28 @@ SerialPort& SerialPort::operator=(SerialPort&& other) noexcept {
 
 bool SerialPort::IsOpen() const {
     return native != kInvalid;
+}
+
+namespace {
+
+std::mutex claims_mutex;
+std::set<std::string>& Claims() {
+    static std::set<std::string> claims;
+    return claims;
+}
+
+}  // namespace
+
+bool ClaimedHere(const std::string& key) {
+    const std::lock_guard lock(claims_mutex);
+    return Claims().contains(key);
+}
+
+void NoteClaim(const std::string& key, bool held) {
+    const std::lock_guard lock(claims_mutex);
+    if (held) {
+        Claims().insert(key);
+    } else {
+        Claims().erase(key);
+    }
 }

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -54,6 +55,8 @@ class SerialPort {
     std::atomic<int> pending_reads{0};
     // The lock file this opening created for the device, removed on closing (POSIX).
     std::string lock_file;
+    // The device's mutex this opening holds, closed on closing (Windows).
+    void* mutex = nullptr;
     // Whether this opening put the terminal in exclusive mode, which it then lifts on closing
     // (POSIX); another program's exclusive mode is that program's to lift.
     bool exclusive_set = false;
@@ -64,6 +67,36 @@ class SerialPort {
     static constexpr int kInvalid = -1;
 #endif
 };
+
+// Holds a port's device for a run of exchanges that each open it anew, as a station's slot does
+// for as long as it runs: every other opening, by this program or another, finds it busy, while
+// this process's own openings of it go through. The claim is what each opening takes anyway: on
+// POSIX the lock file (LCK..ttyUSB0), on Windows the device's named mutex
+// (Global\transmitter-port-COM4), which every program of this project takes before it opens a
+// port. Released when the object goes.
+class PortClaim {
+  public:
+    PortClaim() = default;
+    ~PortClaim() { Release(); }
+    PortClaim(const PortClaim&) = delete;
+    PortClaim& operator=(const PortClaim&) = delete;
+
+    // Takes the claim on `name`'s device, or keeps it when it holds that device already (behind
+    // one name a re-plugged adapter may be another device). Why not, as an opening would say it,
+    // when another program holds the device, or (on POSIX) it is not there: no claim then.
+    std::optional<OpenFailure> Take(std::u16string_view name);
+    void Release();
+
+  private:
+    std::string key_;  // the lock file, or the mutex's name
+#ifdef _WIN32
+    void* mutex_ = nullptr;
+#endif
+};
+
+// For the backends: the claims of this process, by key.
+bool ClaimedHere(const std::string& key);
+void NoteClaim(const std::string& key, bool held);
 
 // Counts a read as pending for as long as it lives, for the backends' reads.
 class PendingRead {

@@ -154,6 +154,8 @@ std::optional<OpenFailure> TakeLockFile(const std::string& device_path, std::str
     const std::string folder = LockFolder();
     if (folder.empty()) return std::nullopt;
     const std::string path = LockFileFor(device_path, folder);
+    // This process claims the device (a station's slot): the lock file is the claim's to keep.
+    if (ClaimedHere(path)) return std::nullopt;
     const std::string id_file = WrittenIdFile(folder);
     if (id_file.empty()) return std::nullopt;
     std::optional<OpenFailure> refused;
@@ -250,6 +252,33 @@ SerialPort OpenSerialDevice(std::u16string_view name, OpenFailure* failure) {
         if (failure != nullptr) *failure = std::move(*refused);
     }
     return port;
+}
+
+std::optional<OpenFailure> PortClaim::Take(std::u16string_view name) {
+    const std::string path = DevicePathFromPortName(name);
+    struct stat device {};
+    if (::stat(path.c_str(), &device) != 0) {
+        const int error = errno;
+        Release();
+        return FailureFromErrno(error);
+    }
+    const std::string folder = LockFolder();
+    if (!key_.empty() && !folder.empty() && LockFileFor(path, folder) == key_) return std::nullopt;
+    Release();
+    std::string created;
+    if (auto refused = TakeLockFile(path, created)) return refused;
+    if (!created.empty()) {
+        key_ = created;
+        NoteClaim(key_, true);
+    }
+    return std::nullopt;
+}
+
+void PortClaim::Release() {
+    if (key_.empty()) return;
+    NoteClaim(key_, false);
+    ::unlink(key_.c_str());
+    key_.clear();
 }
 
 bool ReadLineSettings(SerialPort& port) {

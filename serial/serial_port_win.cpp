@@ -9,7 +9,9 @@
 #include <windows.h>
 
 #include <iterator>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "serial/device_path.h"
 #include "serial/serial_port.h"
@@ -109,22 +111,84 @@ OpenFailure FailureFromError(DWORD error) {
     return failure;
 }
 
+// ---- The device's mutex ----------------------------------------------------------------------
+// A COM port is exclusive only while a handle is open, and a station opens it anew for every
+// exchange: between two, another program would get in. So every opening, and a station's slot
+// for as long as it runs, also holds a named mutex of the device; the port is held while a handle
+// to that mutex is open, whoever made it, and let go when the last one closes, as when its
+// process ends. It lives in the Global namespace: a COM port is the machine's, not one session's,
+// and a program in another session (a service, a second log-on) must see it held as well.
+
+std::string MutexName(std::u16string_view port) {
+    return "Global\\transmitter-port-" + WindowsDeviceName(port);
+}
+
+// The mutex, made by this call; null with the reason when it is there already (another holder)
+// or cannot be made (another user's holder whose mutex this user may not open).
+HANDLE TakeMutex(const std::string& name, OpenFailure& refused) {
+    const std::u16string wide = Utf16FromUtf8(name);
+    // Told only when the mutex was there; a fresh one leaves whatever error came before.
+    ::SetLastError(ERROR_SUCCESS);
+    HANDLE mutex = ::CreateMutexW(nullptr, FALSE, reinterpret_cast<const wchar_t*>(wide.c_str()));
+    const DWORD error = ::GetLastError();
+    if (mutex != nullptr && error != ERROR_ALREADY_EXISTS) return mutex;
+    if (mutex != nullptr) ::CloseHandle(mutex);
+    refused = error == ERROR_ALREADY_EXISTS || error == ERROR_ACCESS_DENIED
+                  ? OpenFailure{OpenFailure::Kind::kBusy, "its mutex " + name}
+                  : FailureFromError(error);
+    return nullptr;
+}
+
 }  // namespace
 
 void SerialPort::Close() {
-    if (native == kInvalid) return;
-    ::CloseHandle(Native(*this));
+    if (native != kInvalid) ::CloseHandle(Native(*this));
     native = kInvalid;
+    // Only once the device is closed may the next program take it.
+    if (mutex != nullptr) ::CloseHandle(static_cast<HANDLE>(mutex));
+    mutex = nullptr;
 }
 
 SerialPort OpenSerialDevice(std::u16string_view name, OpenFailure* failure) {
     SerialPort port;
+    const std::string mutex_name = MutexName(name);
+    if (!ClaimedHere(mutex_name)) {
+        OpenFailure refused;
+        port.mutex = TakeMutex(mutex_name, refused);
+        if (port.mutex == nullptr) {
+            if (failure != nullptr) *failure = std::move(refused);
+            return port;
+        }
+    }
     const std::u16string path = DevicePath(name);
     port.native =
         ::CreateFileW(reinterpret_cast<const wchar_t*>(path.c_str()), GENERIC_READ | GENERIC_WRITE,
                       0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-    if (!port.IsOpen() && failure != nullptr) *failure = FailureFromError(::GetLastError());
+    if (!port.IsOpen()) {
+        if (failure != nullptr) *failure = FailureFromError(::GetLastError());
+        port.Close();
+    }
     return port;
+}
+
+std::optional<OpenFailure> PortClaim::Take(std::u16string_view name) {
+    const std::string key = MutexName(name);
+    if (key == key_) return std::nullopt;
+    Release();
+    OpenFailure refused;
+    mutex_ = TakeMutex(key, refused);
+    if (mutex_ == nullptr) return refused;
+    key_ = key;
+    NoteClaim(key_, true);
+    return std::nullopt;
+}
+
+void PortClaim::Release() {
+    if (mutex_ == nullptr) return;
+    NoteClaim(key_, false);
+    ::CloseHandle(static_cast<HANDLE>(mutex_));
+    mutex_ = nullptr;
+    key_.clear();
 }
 
 bool ReadLineSettings(SerialPort& port) {

@@ -150,6 +150,9 @@ class Slot {
     Station& station_;
     std::size_t index_;
     Link link_;
+    // The port stays this slot's between its exchanges: another program (a second station, a
+    // `write`) would otherwise get in between two and commission the unit twice.
+    PortClaim claim_;
     SlotState shown_state_ = SlotState::kStopped;
     Step shown_step_ = Step::kNone;
     std::string shown_detail_;
@@ -175,6 +178,12 @@ void Slot::Run() {
     while (!Stopped() && station_.TakesUnits()) {
         if (!PauseUntil(link_, next_probe)) break;
         next_probe = Clock::now() + station_.settings().probe_every;
+        if (const auto refused = claim_.Take(link_.port);
+            refused && refused->kind == OpenFailure::Kind::kBusy) {
+            Show(SlotState::kBusy, Step::kNone,
+                 "held by another program: " + refused->system_message);
+            continue;
+        }
         const Result<FirmwareVersion> probe = ReadFirmwareVersion(link_);
         if (const ExchangeError* error = std::get_if<ExchangeError>(&probe)) {
             if (error->kind == ExchangeError::Kind::kStopped) break;
@@ -199,6 +208,7 @@ void Slot::Run() {
         awaiting_removal = RunUnit(std::get<FirmwareVersion>(probe));
         Show(awaiting_removal ? SlotState::kDone : SlotState::kProbing);
     }
+    claim_.Release();
     Show(SlotState::kStopped);
 }
 

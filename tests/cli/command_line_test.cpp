@@ -29,6 +29,7 @@
 #include <memory>
 #include <optional>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -480,6 +481,38 @@ INSTANTIATE_TEST_SUITE_P(Rows, CommandLineTest, ::testing::ValuesIn(std::vector<
      Device::kPlain, Words("write --central postgresql://station:secret@db/plant --sensor K "
                            "--upper 300 --lower 0 " + kEntry), "", {}, 2, "",
      kCentral ? "transmitter-cli: write: the connection string holds a password" : "--central", ""},
+    {"an --operator that is no UTF-8 (typed in a CP1251 terminal) is refused, nothing sent",
+     Device::kPlain, Words("write --operator \xcf\xe5\xf2\xf0 --sensor K --upper 300 --lower 0 " +
+                           kEntry), "", {}, 2, "",
+     "transmitter-cli: write: --operator \"\\xcf\\xe5\\xf2\\xf0\" is not UTF-8\n", ""},
+    {"a --batch holding an escape sequence is refused, shown escaped", Device::kPlain,
+     Words("station --ports {path} --count 1 --batch B\x1b]0;owned\x07 --sensor K --upper 300 "
+           "--lower 0 " + kEntry), "", {}, 2, "",
+     "transmitter-cli: station: --batch \"B\\e]0;owned\\x07\" holds a control character\n", ""},
+    {"a profile's word holding a control character is refused, naming the field", Device::kPlain,
+     Words("write --from - --compensation on"),
+     R"({"sensor":"K\u001b[2J","upper":300,"lower":-50,"output":"4-20","fault":"high"})", {}, 2,
+     "", "transmitter-cli: write: standard input: sensor \"K\\e[2J\" holds a control character\n",
+     ""},
+    {"--ports , (two unset variables) is refused, and the next option never becomes a port",
+     Device::kPlain, Words("station --ports , --batch {path} --count 1 --sensor K --upper 300 "
+                           "--lower 0 " + kEntry), "", {}, 2, "",
+     "transmitter-cli: station: --ports holds an empty name", ""},
+    {"--ports a,,b is refused as well", Device::kPlain,
+     Words("station --ports {path},,/dev/no-such-port --count 1 --sensor K --upper 300 --lower 0 " +
+           kEntry), "", {}, 2, "", "transmitter-cli: station: --ports holds an empty name", ""},
+    {"a journal named as a Windows device is refused before anything is opened", Device::kPlain,
+     Words("write --journal folder/com5.sqlite3 --sensor K --upper 300 --lower 0 " + kEntry), "",
+     {}, 2, "", "transmitter-cli: write: cannot use the journal: folder/com5.sqlite3 is named as "
+     "a device that Windows keeps (COM5), not a file\n", ""},
+    {"a journal that is a device is never opened", Device::kPlain,
+     Words("station --ports {path} --journal {path} --count 1 --sensor K --upper 300 --lower 0 " +
+           kEntry), "", {}, 2, "", " is not a regular file\n", ""},
+    {"journal --import of a device is refused", Device::kPlain, Words("journal --import {path}"), "",
+     {}, 2, "", "transmitter-cli: journal: cannot import: ", ""},
+    {"a station whose reader went away ends as after Ctrl+C, quietly, exit 141",
+     Device::kOutputGone, Words("station --ports {path} --sensor K --upper 300 --lower 0 " + kEntry),
+     "", {}, 141, "", "", ""},
     {"--central with --no-journal is refused: the rows it forwards are the journal's",
      Device::kPlain, Words("write --no-journal --central dbname=plant --sensor K --upper 300 "
                            "--lower 0 " + kEntry), "", {}, 2, "",
@@ -548,6 +581,11 @@ TEST(CommandLineJournal, WriteAndAdjustKeepTheirRowsUnlessToldNot) {
     EXPECT_EQ(run(Words("write --no-journal --sensor K --upper 300 --lower 0 " + kEntry)), 0);
     device.SetAdjustmentErrorTenths(15);
     EXPECT_EQ(run(Words("adjust 25 --batch b1")), 1);
+    // A port that is not there holds no unit: no row, no number taken.
+    EXPECT_EQ(RunCommandLine(
+                  Words("write --port /dev/no-such-port --sensor K --upper 1 --lower 0 " + kEntry),
+                  io),
+              4);
 
     std::string error;
     const auto journal = journal::Journal::Open(journal::DefaultJournalPath(), error);
@@ -555,7 +593,8 @@ TEST(CommandLineJournal, WriteAndAdjustKeepTheirRowsUnlessToldNot) {
     const std::vector<journal::UnitRow> rows = journal->Rows({}, error);
     ASSERT_EQ(rows.size(), 2u) << err.str();
     const std::string shown = Utf8FromUtf16(PortNameFromDevicePath(device.PortPath()));
-    EXPECT_EQ(rows[0].slot, shown);
+    // Named as the station names its slots.
+    EXPECT_EQ(rows[0].slot, device.PortPath());
     // The journal goes on with the prefix it was given.
     EXPECT_EQ(rows[0].unit + " " + rows[1].unit, "L2-0001 L2-0002");
     EXPECT_EQ(rows[0].operator_name, "ann");
@@ -574,12 +613,25 @@ TEST(CommandLineJournal, WriteAndAdjustKeepTheirRowsUnlessToldNot) {
     foreign.finished_at.clear();
     foreign.verdict.clear();
     ASSERT_TRUE(journal->Begin(foreign, error)) << error;
+    foreign.batch = "Партия\x1b]0;x\x07";
+    ASSERT_TRUE(journal->Begin(foreign, error)) << error;
     out.str("");
     EXPECT_EQ(RunCommandLine({"journal", "--json"}, io), 0);
     EXPECT_NE(out.str().find(",\"profile\":\"not json\","), std::string::npos) << out.str();
     out.str("");
     EXPECT_EQ(RunCommandLine({"journal", "--summary", "--json", "--batch", "b2"}, io), 0);
     EXPECT_NE(out.str().find("\"last_finished_at\":null}"), std::string::npos) << out.str();
+    // The table shows that batch escaped, and every slot in the header's column.
+    out.str("");
+    EXPECT_EQ(RunCommandLine({"journal"}, io), 0);
+    EXPECT_NE(out.str().find("Партия\\e]0;x\\x07  "), std::string::npos) << out.str();
+    std::istringstream table(out.str());
+    std::set<std::size_t> slot_columns;
+    for (std::string line; std::getline(table, line);) {
+        const std::u16string shown = Utf16FromUtf8(line);
+        slot_columns.insert(shown.find(line.starts_with("UNIT") ? u"SLOT" : u"/dev/"));
+    }
+    EXPECT_EQ(slot_columns.size(), 1u) << out.str();
     std::filesystem::remove_all(kDataFolder);
 }
 

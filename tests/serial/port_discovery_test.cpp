@@ -150,6 +150,16 @@ INSTANTIATE_TEST_SUITE_P(
                       DevicePathCase{"NonAsciiNamesGoThroughUtf8", "/dev/ttyПорт", u"ttyПорт"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Every way Windows lets a program write one COM port names one device: a station given two of
+// them would configure one unit twice.
+TEST(WindowsDeviceName, EveryWritingOfOnePortIsOneDevice) {
+    for (const std::u16string name : {u"COM3", u"com3", u"COM3.", u"COM3 .", u"\\\\.\\COM3",
+                                      u"\\\\?\\COM3", u"\\\\.\\COM3.", u"//./COM3"}) {
+        EXPECT_EQ(WindowsDeviceName(name), "COM3") << Utf8(name);
+    }
+    EXPECT_EQ(WindowsDeviceName(u"COM13"), "COM13");
+}
+
 // ---------------------------------------------------------------------------------------------
 
 struct DiscoveryCase {

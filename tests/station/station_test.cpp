@@ -2,6 +2,7 @@
 // received, and what the journal holds of each unit.
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,18 +10,21 @@
 #include <atomic>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iomanip>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "cli/command_line.h"
+#include "cli/station_display.h"
 #include "cli/stop_signal.h"
 #include "journal/journal.h"
 #include "serial/device_path.h"
@@ -216,11 +220,78 @@ INSTANTIATE_TEST_SUITE_P(Slots, StationTest, ::testing::ValuesIn(std::vector<Sta
      [](Devices& d) {
          std::ofstream(LockFileOf(*d[1])) << std::setw(10) << 1 << '\n';
      }, {}, 0, {"pass 1.0.3 K"}, {kUnit, "-"}},
+    {"a write run while the station holds the slot finds the port busy, between two exchanges "
+     "too", 1, 1, kProfile,
+     {},
+     [](Devices& d) {
+         WaitUntil([&] { return Heard(*d[0], 0x45); });
+         const std::string write = std::string(TRANSMITTER_CLI) + " write --no-journal --port " +
+                                   d[0]->PortPath() + " --sensor K --upper 250 --lower -50 " +
+                                   "--output 4-20 --fault high --compensation on 2>/dev/null";
+         const int status = std::system(write.c_str());
+         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 4) << status;
+     },
+     0, {"pass 1.0.3 K"}, {"1 writes"}},
     {"a port on no slot is never written", 2, 1, kProfile + " --count 1", {}, {}, 0,
      {"pass 1.0.3 K"}, {kUnit, "-"}},
     {"a profile outside the sensor's range is refused before any port", 2, 2,
      "--sensor K --upper 2000 --lower 0 --output 4-20 --fault high --compensation on", {}, {}, 2,
      {}, {"-", "-"}},
+}));
+// clang-format on
+
+// ---------------------------------------------------------------------------------------------
+// What the terminal shows of text from outside: escaped, and cut and padded by the columns it
+// takes, never inside a character.
+
+struct ScreenCase {
+    const char* name;
+    std::string batch;
+    std::vector<std::string> slots;  // each shown busy with `detail`
+    std::string detail;
+    std::size_t columns;
+    std::vector<std::string> lines;  // the header, then one line per slot
+};
+void PrintTo(const ScreenCase& row, std::ostream* os) {
+    *os << row.name;
+}
+
+class StationScreen : public ::testing::TestWithParam<ScreenCase> {};
+
+TEST_P(StationScreen, ShowsTextFromOutsideAsText) {
+    const ScreenCase& row = GetParam();
+    std::istringstream in;
+    std::ostringstream out, err;
+    CliStreams io{in, out, err, {}, {}};
+    const Session session{io, "station", false, {}, {}, {}};
+    StationDisplay display(session, row.slots, row.batch, true, false, row.columns);
+    for (std::size_t i = 0; i < row.slots.size(); ++i) {
+        station::Event event;
+        event.slot = i;
+        event.port = row.slots[i];
+        event.state = station::SlotState::kBusy;
+        event.detail = row.detail;
+        display.Show(event);
+    }
+    // The last drawing, without its cursor moves.
+    const std::string screen = out.str().substr(out.str().rfind("\x1b[2K" + row.lines[0]));
+    std::istringstream drawn(std::regex_replace(screen, std::regex("\x1b\\[[0-9]*[KF]"), ""));
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(drawn, line);) lines.push_back(line);
+    EXPECT_EQ(lines, row.lines);
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Texts, StationScreen, ::testing::ValuesIn(std::vector<ScreenCase>{
+    {"a Cyrillic batch on a narrow terminal is cut between characters", "Партия", {"ttyS0"},
+     "lock", 10, {"batch Пар", "ttyS0  bu"}},
+    {"an escape sequence and a line break are shown escaped, not obeyed", "B\x1b]0;x\x07",
+     {"ttyS0"}, "of mini\ncom", 40,
+     {"batch B\\e]0;x\\x07   passed 0   failed 0", "ttyS0  busy (of mini\\ncom)"}},
+    {"slots are padded to one column whatever bytes their names take", "b",
+     {"/dev/serial/by-id/Адаптер", "/dev/ttyS0"}, "x", 30,
+     {"batch b   passed 0   failed 0", "/dev/serial/by-id/Адаптер  bu",
+      "/dev/ttyS0                 bu"}},
 }));
 // clang-format on
 
