@@ -48,6 +48,7 @@ struct Request {
     std::vector<std::string> slots;
     std::string adjust_to;
     int units = 0;
+    std::string http;  // the operator page's [ADDRESS:]PORT
 
     // journal
     std::string since;
