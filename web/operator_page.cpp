@@ -211,7 +211,7 @@ void OperatorPage::Impl::Stream(httplib::Response& response) {
                           state.State().dump(-1, ' ', false, Json::error_handler_t::replace) +
                           "\n\n";
                 } else {
-                    published.wait_for(lock, 10s, [&] { return ended || last_id > *cursor; });
+                    published.wait_for(lock, 1s, [&] { return ended || last_id > *cursor; });
                     if (last_id > *cursor) {
                         const long oldest = last_id - static_cast<long>(kept.size()) + 1;
                         if (*cursor + 1 < oldest) return false;
@@ -223,7 +223,9 @@ void OperatorPage::Impl::Stream(httplib::Response& response) {
                         sink.done();
                         return true;
                     } else {
-                        out = ":\n\n";  // finds a viewer that has gone
+                        // A viewer that has gone fails the second write after it: its
+                        // connection is freed within seconds.
+                        out = ":\n\n";
                     }
                 }
             }

@@ -5,6 +5,7 @@ station of four simulated transmitters, one of which fails; its API and metrics 
 Usage: page_test.py TRANSMITTER_CLI TRANSMITTER_SIM [SCREENSHOT.png]
 Prints each scenario's name as it passes, then "N passed, M failed".
 """
+import atexit
 import json
 import os
 import re
@@ -19,6 +20,7 @@ import urllib.request
 
 from selenium import webdriver
 from selenium.common.exceptions import NoAlertPresentException, WebDriverException
+from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
 
 CLI, SIM = sys.argv[1], sys.argv[2]
@@ -66,7 +68,8 @@ for number, version in enumerate(["1.0.3", "1.0.4", "1.0.3", "1.0.3"]):
     trace = os.path.join(work, "sim%d.txt" % number)
     with open(trace, "w") as out:
         sim = subprocess.Popen([SIM, "--version", version], stdin=subprocess.PIPE, stdout=out,
-                               text=True)
+                               stderr=out, text=True)
+    atexit.register(sim.kill)
     port = wait_until("the simulator's port", lambda: re.search(
         r"Port: (\S+)\n", open(trace).read())).group(1)
     sim.stdin.write("out\n")
@@ -79,6 +82,7 @@ station = subprocess.Popen(
      "--journal", journal_file, "--batch", "B-0816", "--operator", OPERATOR,
      "--http", "0", "--json"],
     stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+atexit.register(station.kill)
 url = re.search(r"the operator page is at (\S+)", station.stderr.readline()).group(1)
 
 options = webdriver.ChromeOptions()
@@ -88,8 +92,8 @@ for flag in ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "-
              "--user-data-dir=" + os.path.join(work, "profile")]:
     options.add_argument(flag)
 options.binary_location = "/usr/bin/chromium"
-browser = webdriver.Chrome(service=webdriver.ChromeService("/usr/bin/chromedriver"),
-                           options=options)
+browser = webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
+atexit.register(browser.quit)
 
 
 def put_units_in():
@@ -206,8 +210,7 @@ def bounded_connections():
 
 
 def killed_station():
-    browser.get(url)
-    wait_until("four tiles", lambda: len(tiles()) == 4)
+    wait_until("four tiles", lambda: browser.get(url) or len(tiles()) == 4)
     station.send_signal(signal.SIGKILL)
     station.wait()
     wait_until("no connection said", lambda: browser.find_element(By.ID, "offline").is_displayed()
@@ -230,23 +233,16 @@ SCENARIOS = [
 ]
 
 passed = failed = 0
-try:
-    for name, scenario in SCENARIOS:
-        try:
-            scenario()
-            passed += 1
-            print("ok:", name, flush=True)
-        except Exception as error:  # noqa: BLE001 -- every failure is reported, then the next
-            failed += 1
-            print("FAILED:", name, "--", repr(error)[:2000], flush=True)
-            if failed == 1:
-                browser.save_screenshot(os.path.join(work, "failed.png"))
-                print("screenshot and metrics in", work, flush=True)
-finally:
-    browser.quit()
-    if station.poll() is None:
-        station.kill()
-    for sim, _ in sims:
-        sim.kill()
+for name, scenario in SCENARIOS:
+    try:
+        scenario()
+        passed += 1
+        print("ok:", name, flush=True)
+    except Exception as error:  # noqa: BLE001 -- every failure is reported, then the next
+        failed += 1
+        print("FAILED:", name, "--", repr(error)[:2000], flush=True)
+        if failed == 1:
+            browser.save_screenshot(os.path.join(work, "failed.png"))
+            print("screenshot and metrics in", work, flush=True)
 print("%d passed, %d failed" % (passed, failed))
 sys.exit(1 if failed else 0)
