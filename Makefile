@@ -173,7 +173,10 @@ bench-cli: deps
 # simulated transmitters, each figure beside its target: one unit alone (T1), 8 and 32 slots
 # with a unit each from the start (within 1.2 and 1.5 x T1), the processor time while 32 empty
 # slots probe for PROBE_SECONDS (default 60; within 3 % of one core), peak memory at 32 slots
-# (25 MB), and the slowest journal commit with 32 slots writing at once. RUNS (default 3).
+# (25 MB), and the slowest journal commit with 32 slots writing at once; then the operator page:
+# 8 slots with 20 viewers on /events against none (within 1.02 x), an event's time from the
+# station's output to a viewer (p99 within 250 ms), and what 20 idle viewers cost over
+# PROBE_SECONDS (1 % of a core, 10 MB). RUNS (default 3).
 PROBE_SECONDS ?= 60
 .PHONY: bench-station
 bench-station: deps

@@ -6,6 +6,7 @@ Usage: page_test.py TRANSMITTER_CLI TRANSMITTER_SIM [SCREENSHOT.png]
 Prints each scenario's name as it passes, then "N passed, M failed".
 """
 import atexit
+import ctypes
 import json
 import os
 import re
@@ -28,6 +29,11 @@ SCREENSHOT = sys.argv[3] if len(sys.argv) > 3 else None
 OPERATOR = "<img src=x onerror=alert(1)>"
 PATIENCE = 60  # seconds for anything to happen; never a bound on how fast it happens
 work = tempfile.mkdtemp(prefix="page-test.")
+
+
+def dies_with_the_test():
+    """A station left behind would go on probing pseudo-terminals that other tests reuse."""
+    ctypes.CDLL(None).prctl(1, signal.SIGKILL)  # PR_SET_PDEATHSIG
 
 
 def wait_until(what, condition):
@@ -68,7 +74,7 @@ for number, version in enumerate(["1.0.3", "1.0.4", "1.0.3", "1.0.3"]):
     trace = os.path.join(work, "sim%d.txt" % number)
     with open(trace, "w") as out:
         sim = subprocess.Popen([SIM, "--version", version], stdin=subprocess.PIPE, stdout=out,
-                               stderr=out, text=True)
+                               stderr=out, text=True, preexec_fn=dies_with_the_test)
     atexit.register(sim.kill)
     port = wait_until("the simulator's port", lambda: re.search(
         r"Port: (\S+)\n", open(trace).read())).group(1)
@@ -81,7 +87,7 @@ station = subprocess.Popen(
      "--lower", "-50", "--output", "4-20", "--fault", "high", "--compensation", "on",
      "--journal", journal_file, "--batch", "B-0816", "--operator", OPERATOR,
      "--http", "0", "--json"],
-    stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True, preexec_fn=dies_with_the_test)
 atexit.register(station.kill)
 url = re.search(r"the operator page is at (\S+)", station.stderr.readline()).group(1)
 
@@ -209,6 +215,17 @@ def bounded_connections():
     wait_until("the page served again", lambda: fetch("/api/state")[0] == 200)
 
 
+def address_refused():
+    taken = re.match(r"http://([^/]+)/", url).group(1)
+    for address in [taken, "1.2.3:80", "127.0.0.1:65536", "name:80"]:
+        refused = subprocess.run([CLI, "station", "--ports", sims[0][1], "--sensor", "K",
+                                  "--upper", "300", "--lower", "-50", "--output", "4-20",
+                                  "--fault", "high", "--compensation", "on", "--journal",
+                                  journal_file, "--http", address], capture_output=True,
+                                 text=True, timeout=PATIENCE)
+        assert refused.returncode == 2 and "--http" in refused.stderr, (address, refused)
+
+
 def killed_station():
     wait_until("four tiles", lambda: browser.get(url) or len(tiles()) == 4)
     station.send_signal(signal.SIGKILL)
@@ -229,6 +246,8 @@ SCENARIOS = [
     ("the API answers, refuses other methods, and the metrics match the journal",
      api_and_metrics),
     ("connections beyond the bound are answered 503 at once", bounded_connections),
+    ("an address in use or malformed ends a second station with 2",
+     address_refused),
     ("a killed station shows that there is no connection", killed_station),
 ]
 
