@@ -276,6 +276,17 @@ void OperatorPage::Impl::Units(const httplib::Request& request, httplib::Respons
 
 void OperatorPage::Impl::Route() {
     server.new_task_queue = [this] { return new CountedPool(active); };
+    // A port another program (or another station) listens on is refused, not shared: the
+    // library's own options would share it (SO_REUSEPORT on Linux, SO_REUSEADDR on Windows).
+    server.set_socket_options([](socket_t sock) {
+        int yes = 1;
+#ifdef _WIN32
+        setsockopt(sock, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&yes),
+                   sizeof yes);
+#else
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+#endif
+    });
     server.set_keep_alive_timeout(2);
     server.set_write_timeout(2s);
     server.set_default_headers({{"X-Content-Type-Options", "nosniff"},
