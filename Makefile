@@ -36,7 +36,7 @@ test-tsan: deps
 
 clean:
 	rm -rf build build-asan build-tsan build-wine build-wine-native build-windows build-fuzz build-package \
-		build-release build-uart build-bench build-sqlite dist
+		build-release build-uart build-bench build-sqlite build-httplib dist
 
 # The configurator on a simulated transmitter. Without a display it takes the scripted tour
 # instead, on Qt's offscreen platform, with a picture of the window per step in demo-tour/.
@@ -113,14 +113,16 @@ fuzz:
 # transmitter-configurator.exe, checked to be a GUI program importing only system DLLs; the
 # command line transmitter-cli.exe beside it, a console program likewise; and the NSIS installer
 # that holds both. Built at -O2: GCC 12 at -O3 warns falsely inside std::string's +. SQLite is
-# compiled in, from Debian's source made once into build-sqlite/ (scripts/sqlite-source.sh).
+# compiled in, from Debian's source made once into build-sqlite/ (scripts/sqlite-source.sh), and so
+# is cpp-httplib, the operator page's server, from Debian's source in build-httplib/.
 .PHONY: windows
 windows:
 	./scripts/install-deps.sh --windows
 	sqlite=$$(./scripts/sqlite-source.sh build-sqlite) && \
+	httplib=$$(./scripts/debian-source.sh cpp-httplib build-httplib) && \
 	cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64.cmake \
 		-DCONFIGURATOR_TESTS=OFF -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
-		-DCONFIGURATOR_SQLITE_AMALGAMATION="$$sqlite" $(CMAKE_FLAGS)
+		-DCONFIGURATOR_SQLITE_AMALGAMATION="$$sqlite" -DCONFIGURATOR_HTTPLIB_DIR="$$httplib" $(CMAKE_FLAGS)
 	cmake --build build-windows -j $(JOBS) --target transmitter-configurator transmitter-cli
 	./scripts/check-windows-exe.sh build-windows/app/win32/transmitter-configurator.exe
 	./scripts/check-windows-exe.sh --console build-windows/cli/transmitter-cli.exe
@@ -171,7 +173,10 @@ bench-cli: deps
 # simulated transmitters, each figure beside its target: one unit alone (T1), 8 and 32 slots
 # with a unit each from the start (within 1.2 and 1.5 x T1), the processor time while 32 empty
 # slots probe for PROBE_SECONDS (default 60; within 3 % of one core), peak memory at 32 slots
-# (25 MB), and the slowest journal commit with 32 slots writing at once. RUNS (default 3).
+# (25 MB), and the slowest journal commit with 32 slots writing at once; then the operator page:
+# 8 slots with 20 viewers on /events against none (within 1.02 x), an event's time from the
+# station's output to a viewer (p99 within 250 ms), and what 20 idle viewers cost over
+# PROBE_SECONDS (1 % of a core, 10 MB). RUNS (default 3).
 PROBE_SECONDS ?= 60
 .PHONY: bench-station
 bench-station: deps

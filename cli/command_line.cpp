@@ -151,6 +151,11 @@ int Run(const std::vector<std::string>& args, CliStreams& io, Clock::time_point 
         ->add_option("--adjust-to", request.adjust_to,
                      "Adjust every unit's cold junction to DEGREES, as `adjust` does")
         ->type_name("DEGREES");
+    station
+        ->add_option("--http", request.http,
+                     "Serve the live operator page and /metrics on [ADDRESS:]PORT (a bare port: "
+                     "127.0.0.1; 0.0.0.0:8080 serves the network)")
+        ->type_name("[ADDRESS:]PORT");
     station->add_option("--count", request.units, "Stop once N units have ended")
         ->type_name("N")
         ->transform(decimal)

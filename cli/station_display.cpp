@@ -36,39 +36,6 @@ std::string CentralText(const journal::ForwardStatus& status) {
 
 }  // namespace
 
-Json UnitJson(const journal::UnitRow& row) {
-    const auto text = [](const std::string& value) -> Json {
-        if (value.empty()) return nullptr;
-        return value;
-    };
-    // A column that is no JSON (a row another program wrote) stays text: dumped as it is, a
-    // discarded value would make the line no JSON at all.
-    const auto object = [](const std::string& value) -> Json {
-        if (value.empty()) return nullptr;
-        Json parsed = Json::parse(value, nullptr, false);
-        return parsed.is_discarded() ? Json(value) : parsed;
-    };
-    Json json{{"id", row.id},
-              {"unit", row.unit},
-              {"batch", row.batch},
-              {"station", row.station},
-              {"slot", row.slot},
-              {"operator", row.operator_name},
-              {"profile", object(row.profile)},
-              {"profile_sha256", row.profile_sha256},
-              {"started_at", row.started_at},
-              {"finished_at", text(row.finished_at)},
-              {"firmware", text(row.firmware)},
-              {"as_found", object(row.as_found)},
-              {"as_left", object(row.as_left)},
-              {"cold_junction", nullptr},
-              {"verdict", journal::ShownVerdict(row)},
-              {"error", text(row.error)},
-              {"tries", row.tries}};
-    if (row.cold_junction) json["cold_junction"] = *row.cold_junction;
-    return json;
-}
-
 StationDisplay::StationDisplay(const Session& session, std::vector<std::string> slots,
                                std::string batch, bool terminal, bool colour, std::size_t columns)
     : session_(session),
@@ -85,6 +52,7 @@ void StationDisplay::Show(const station::Event& event) {
         const bool passed = event.row.verdict == "pass";
         if (passed) ++passed_;
         if (event.row.verdict == "fail") ++failed_;
+        if (passed || event.row.verdict == "fail") rate_.Ended();
         SlotLine& line = lines_[event.slot];
         line.last = event.row.unit + " " + journal::ShownVerdict(event.row) +
                     (passed ? "" : Reason(event.row));
@@ -107,33 +75,7 @@ void StationDisplay::Show(const station::Event& event) {
         }
         return;
     }
-    Json json;
-    switch (event.kind) {
-        case Kind::kSlot:
-            json = Json{
-                {"event", "slot"},
-                {"slot", event.port},
-                {"state", station::StateName(event.state)},
-                {"step", event.step == station::Step::kNone ? Json(nullptr)
-                                                            : Json(station::StepName(event.step))}};
-            if (!event.detail.empty()) json["detail"] = event.detail;
-            break;
-        case Kind::kUnitStarted:
-            json = Json{{"event", "unit started"},
-                        {"slot", event.port},
-                        {"unit", event.row.unit},
-                        {"id", event.row.id}};
-            break;
-        case Kind::kUnitEnded:
-            json = Json{
-                {"event", "unit ended"}, {"slot", event.port}, {"record", UnitJson(event.row)}};
-            break;
-        case Kind::kJournalFailed:
-            json =
-                Json{{"event", "journal failed"}, {"slot", event.port}, {"detail", event.detail}};
-            break;
-    }
-    session_.PrintJson(json);
+    session_.PrintJson(station::EventJson(event, rate_.PerHour()));
 }
 
 void StationDisplay::ShowCentral(const journal::ForwardStatus& status) {
@@ -142,18 +84,7 @@ void StationDisplay::ShowCentral(const journal::ForwardStatus& status) {
         Draw();
         return;
     }
-    Json json{{"event", "central"}, {"waiting", status.waiting}, {"reachable", status.reachable}};
-    if (!status.reachable) {
-        json["since"] = status.down_since;
-        json["reason"] = status.reason;
-    } else {
-        json["encrypted"] = status.encrypted;
-        json["verified"] = status.verified;
-    }
-    json["set_aside"] = status.set_aside;
-    if (status.set_aside > 0) json["refusal"] = status.refusal;
-    if (!status.warning.empty()) json["warning"] = status.warning;
-    session_.PrintJson(json);
+    session_.PrintJson(station::CentralJson(status, true));
 }
 
 std::string StationDisplay::Paint(const std::string& text, const char* colour) const {
@@ -165,10 +96,9 @@ void StationDisplay::Draw() {
     // Back to the header, then every line anew over the old one.
     if (drawn_) screen += "\x1b[" + std::to_string(slots_.size() + 1) + "F";
     drawn_ = true;
-    const double hours =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count() / 3600;
-    char rate[32];
-    std::snprintf(rate, sizeof rate, "%.0f", hours > 0 ? (passed_ + failed_) / hours : 0.0);
+    const std::optional<double> per_hour = rate_.PerHour();
+    char rate[32] = "-";
+    if (per_hour) std::snprintf(rate, sizeof rate, "%.0f", *per_hour);
     const std::string passed = "passed " + std::to_string(passed_);
     const std::string failed = "failed " + std::to_string(failed_);
     std::string tail = std::string("   ") + rate + " units/h";

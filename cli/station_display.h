@@ -7,10 +7,12 @@
 
 #include "cli/session.h"
 #include "journal/forwarder.h"
+#include "station/event_json.h"
 #include "station/station.h"
+#include "station/unit_rate.h"
 
 // What the operator sees of the station. On a terminal: a header line (batch, passed, failed,
-// units per hour, and what waits for the central journal) and one line per slot, kept in place and
+// units per hour over the last quarter hour, and what waits for the central journal) and one line per slot, kept in place and
 // redrawn as events come, in colour where the terminal has it and NO_COLOR is not set, with a bell
 // on a failure. Otherwise, or with --json: one JSON object per line for each event, a unit's end
 // with its whole record.
@@ -46,8 +48,7 @@ class StationDisplay {
     std::optional<journal::ForwardStatus> central_;
     int passed_ = 0;
     int failed_ = 0;
-    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+    station::UnitRate rate_;
 };
 
-// A journal row as JSON, the column names as keys; the verdict as it is shown.
-Json UnitJson(const journal::UnitRow& row);
+using station::UnitJson;

@@ -16,6 +16,8 @@
 #include "cli/unit_record.h"
 #include "journal/shown_text.h"
 #include "serial/device_path.h"
+#include "cli/transmitter_cli_version.h"
+#include "web/operator_page.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -123,6 +125,18 @@ int RunStation(const Session& session, const Request& request, const CLI::App& c
     settings.batch = request.batch.empty() ? DefaultBatch(settings.profile) : request.batch;
     settings.operator_name =
         request.operator_name.empty() ? LoginName(session.io) : request.operator_name;
+    // Listening before any slot is touched: a wrong address ends the station with nothing sent.
+    std::unique_ptr<web::OperatorPage> page;
+    if (!request.http.empty()) {
+        std::string error;
+        page = web::OperatorPage::Open(request.http,
+                                       {slots, settings.batch, settings.operator_name,
+                                        settings.profile, !central.empty(), kTransmitterCliVersion},
+                                       JournalPath(request), error);
+        if (!page) return session.Fail(kExitUsage, error);
+        session.io.err << kProgram << ": station: the operator page is at " << page->Url() << '\n'
+                       << std::flush;
+    }
     settings.station = HostName();
     settings.count = request.units;
     settings.stop = session.link.stop;
@@ -147,9 +161,10 @@ int RunStation(const Session& session, const Request& request, const CLI::App& c
     std::string ignored;
     StationForwarding forwarding(
         JournalPath(request), central,
-        [&display, &display_mutex](const journal::ForwardStatus& status) {
+        [&](const journal::ForwardStatus& status) {
             const std::lock_guard lock(display_mutex);
             display.ShowCentral(status);
+            if (page) page->Post(status);
         },
         journal->UnitPrefixOf(settings.station, ignored), settings.station);
     const station::Summary summary =
@@ -163,6 +178,7 @@ int RunStation(const Session& session, const Request& request, const CLI::App& c
                     StopSignal() = kOutputGoneSignal;
                 }
             }
+            if (page) page->Post(event);
             using Kind = station::Event::Kind;
             if (event.kind == Kind::kUnitStarted || event.kind == Kind::kUnitEnded) {
                 forwarding.Nudge();

@@ -49,6 +49,7 @@ struct Request {
     std::vector<std::string> slots;  // as given, each still a comma-separated list
     std::string adjust_to;
     int units = 0;
+    std::string http;  // the operator page's [ADDRESS:]PORT
 
     // journal
     std::string since;

@@ -7,18 +7,21 @@ packages=(
     build-essential cmake pkg-config
     googletest
     libcli11-dev nlohmann-json3-dev
+    libcpp-httplib-dev  # the station's operator page
     libsqlite3-dev sqlite3
     libpq-dev
     postgresql postgresql-common  # a throwaway server for the central journal's tests
     qt6-base-dev
     fonts-crosextra-carlito fonts-liberation2
     xauth xvfb
+    # the operator page's test: a real browser, and promtool for its metrics
+    chromium chromium-driver python3-selenium prometheus
 )
 # p7zip-full opens the installer, for make release to check the programs it holds. SQLite is
 # built for Windows from Debian's source package (scripts/sqlite-source.sh): dpkg-dev unpacks it
-# and tcl puts its amalgamation together.
+# and tcl puts its amalgamation together; cpp-httplib's header comes the same way.
 if [ "${1:-}" = "--windows" ]; then
-    packages+=(g++-mingw-w64-x86-64-posix wine64 wine nsis p7zip-full dpkg-dev tcl)
+    packages+=(g++-mingw-w64-x86-64-posix wine64 wine nsis p7zip-full dpkg-dev tcl curl)
 fi
 # The Debian package: dpkg-shlibdeps and file for its dependencies, lintian to check it, man-db
 # to find its manual page once installed.

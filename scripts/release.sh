@@ -60,8 +60,11 @@ step "The Windows programs and their installer"
 # SQLite, which they hold, is made from Debian's sqlite3 source into build-sqlite/, outside the
 # export, and kept there across releases; the folder it lies in does not reach the programs.
 sqlite=$(./scripts/sqlite-source.sh build-sqlite)
+# cpp-httplib's header likewise, from Debian's source into build-httplib/; the build copies it in.
+httplib=$(./scripts/debian-source.sh cpp-httplib build-httplib)
 cmake -S "$src" -B "$work/windows" -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-w64.cmake" \
-    "${release_options[@]}" -DCONFIGURATOR_SQLITE_AMALGAMATION="$sqlite"
+    "${release_options[@]}" -DCONFIGURATOR_SQLITE_AMALGAMATION="$sqlite" \
+    -DCONFIGURATOR_HTTPLIB_DIR="$httplib"
 windows_programs=(transmitter-configurator transmitter-cli)
 cmake --build "$work/windows" -j "$jobs" --target "${windows_programs[@]}"
 cmake --build "$work/windows" --target windows-installer

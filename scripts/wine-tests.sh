@@ -8,9 +8,10 @@
 # must have received the same messages and sent the same replies in both. Then reads a fresh
 # transmitter's configuration with transmitter-cli.exe on COM7, and has it name a Cyrillic file
 # into a file and on a console. Has transmitter-cli.exe's station configure two fresh transmitters
-# on COM4 and COM11 into a journal, and reads that back as CSV. Runs transmitter-cli.exe's rows of
-# what Windows alone can get wrong (standard input in text mode, names of one COM port, journals
-# named as devices, a port a station holds) against one more. Finally runs the other Windows test
+# on COM4 and COM11 into a journal, and reads that back as CSV; fetches /api/state and /metrics
+# from its operator page while it commissions a unit. Runs transmitter-cli.exe's rows of what
+# Windows alone can get wrong (standard input in text mode, names of one COM port, journals named
+# as devices, a port a station holds) against one more. Finally runs the other Windows test
 # programs under Wine.
 #
 # Environment: NATIVE_BUILD, WINDOWS_BUILD (build folders), JOBS (build jobs, default 2),
@@ -40,8 +41,10 @@ cmake --build "$native_build" -j "$jobs" --target transmitter-sim wine_link_test
 
 step "Windows build with mingw-w64"
 sqlite=$("$root/scripts/sqlite-source.sh" "$root/build-sqlite")
+httplib=$("$root/scripts/debian-source.sh" cpp-httplib "$root/build-httplib")
 cmake -S "$root" -B "$windows_build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
     -DCONFIGURATOR_WITH_QT=OFF -DCONFIGURATOR_WERROR=ON -DCONFIGURATOR_SQLITE_AMALGAMATION="$sqlite" \
+    -DCONFIGURATOR_HTTPLIB_DIR="$httplib" \
     >/dev/null
 cmake --build "$windows_build" -j "$jobs"
 
@@ -252,6 +255,46 @@ writes=$(messages_of wine-rows | grep -c '^in: 44 ' || true)
 [ "$writes" -eq 2 ] ||
     { echo "the transmitter took $writes writes, not 2 (the profile's and the station's)" >&2; exit 1; }
 echo "the transmitter took the profile's write and the station's, and nothing of any refused row"
+
+step "transmitter-cli.exe station --http: its /api/state and /metrics while it commissions on COM4"
+start_transmitter wine-page
+printf 'COM4 %s\n' "$port" >"$work/page-ports"
+map_com_ports "$work/page-ports"
+# --count 2 with one unit: the station keeps probing, with the page up, until it is stopped here.
+timeout 120 wine "$windows_build/cli/transmitter-cli.exe" station --ports COM4 --sensor K \
+    --upper 300 --lower -50 --output 4-20 --fault high --compensation on \
+    --journal "Z:${work//\//\\}\\page.sqlite3" --batch wine-page --operator ci --count 2 \
+    --http 0 --json >"$work/page.out" 2>"$work/page.err" &
+page_pid=$!
+page_failed() {
+    echo "$*" >&2
+    tr -d '\r' <"$work/page.err" >&2
+    kill "$page_pid" 2>/dev/null || true
+    exit 1
+}
+url=""
+for _ in $(seq 600); do
+    url=$(tr -d '\r' <"$work/page.err" | sed -n 's/.*the operator page is at \(http[^ ]*\).*/\1/p')
+    [ -n "$url" ] && break
+    sleep 0.1
+done
+[ -n "$url" ] || page_failed "transmitter-cli.exe station --http named no page"
+metrics=""
+for _ in $(seq 600); do
+    metrics=$(curl -sf "${url}metrics" || true)
+    grep -qx 'transmitter_station_units_total{verdict="pass"} 1' <<<"$metrics" && break
+    sleep 0.1
+done
+grep -qx 'transmitter_station_units_total{verdict="pass"} 1' <<<"$metrics" ||
+    page_failed "/metrics never counted the unit on COM4: $metrics"
+state=$(curl -sf "${url}api/state") || page_failed "/api/state did not answer"
+grep -qE '"slot":"COM4",.*"verdict":"pass"' <<<"$state" ||
+    page_failed "/api/state shows no passed unit on COM4: $state"
+kill "$page_pid" 2>/dev/null || true
+wait "$page_pid" 2>/dev/null || true
+stop_wine
+stop_transmitters
+echo "the page at $url counted the unit on COM4: $(grep -c '' <<<"$metrics") lines of metrics"
 
 step "The Windows programs import only system DLLs: the window a GUI program, the command line a console one"
 "$root/scripts/check-windows-exe.sh" "$windows_build/app/win32/transmitter-configurator.exe"

@@ -2,10 +2,16 @@
 // this process, each figure beside its target: one unit alone (T1), 8 and 32 slots with a unit
 // in each from the start, the station's processor time while 32 empty slots probe for
 // PROBE_SECONDS (default 60), its peak memory, and the slowest journal commit with 32 slots
-// writing at once. RUNS (default 3) runs of each timed case; the median is judged.
+// writing at once. RUNS (default 3) runs of each timed case; the median is judged. Then the
+// operator page (--http): 8 slots with 20 viewers reading /events against none, the time from
+// an event on the station's standard output to the same event at a viewer, and what 20 idle
+// viewers cost in processor time and memory.
 // A benchmark, not a test: it fails when a run fails, never on a figure.
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -18,6 +24,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <random>
@@ -44,12 +51,83 @@ struct Finished {
     int passed = 0;
     double cpu_seconds = 0, wall_seconds = 0;
     double peak_mb = 0;
+    std::vector<double> page_delays_ms;  // each slot event, standard output to each viewer
+};
+
+// An event told apart from the others of its slot by its order: "slot /dev/pts/3 running write#2".
+using Arrivals = std::vector<std::pair<std::string, Clock::time_point>>;
+void Note(Arrivals& arrivals, std::map<std::string, int>& seen, const nlohmann::json& event) {
+    if (event.value("event", "") != "slot") return;
+    const std::string key = event.value("slot", "") + " " + event.value("state", "") + " " +
+                            (event["step"].is_string() ? event["step"].get<std::string>() : "");
+    arrivals.emplace_back(key + "#" + std::to_string(++seen[key]), Clock::now());
+}
+
+int FreePort() {
+    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ::bind(probe, reinterpret_cast<sockaddr*>(&address), size);
+    ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size);
+    ::close(probe);
+    return ntohs(address.sin_port);
+}
+
+// A page open on /events: what it receives, as it comes, until the station closes the stream.
+class Viewer {
+  public:
+    explicit Viewer(int port) : thread_([this, port] { Read(port); }) {}
+    ~Viewer() {
+        if (thread_.joinable()) thread_.join();
+    }
+    // Once the station has closed the stream.
+    Arrivals Finish() {
+        thread_.join();
+        return std::move(arrivals_);
+    }
+
+  private:
+    void Read(int port) {
+        int fd = -1;
+        for (int tries = 0; tries < 500 && fd < 0; ++tries) {
+            fd = ::socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_port = htons(static_cast<std::uint16_t>(port));
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+                ::close(fd);
+                fd = -1;
+                std::this_thread::sleep_for(20ms);
+            }
+        }
+        if (fd < 0) return;
+        const std::string request = "GET /events HTTP/1.1\r\nHost: bench\r\n\r\n";
+        if (::write(fd, request.data(), request.size()) < 0) return;
+        std::map<std::string, int> seen;
+        std::string pending;
+        char chunk[65536];
+        for (ssize_t n; (n = ::read(fd, chunk, sizeof chunk)) > 0;) {
+            pending.append(chunk, static_cast<std::size_t>(n));
+            for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
+                const std::string line = pending.substr(0, end);
+                pending.erase(0, end + 1);
+                if (line.rfind("data: ", 0) != 0) continue;
+                Note(arrivals_, seen, nlohmann::json::parse(line.substr(6), nullptr, false));
+            }
+        }
+        ::close(fd);
+    }
+    Arrivals arrivals_;
+    std::thread thread_;
 };
 
 // Runs the station on `ports` until `count` units have ended or, with no count, for `probing`
 // and then Ctrl+C; reads its events as they come.
 Finished RunStation(const std::vector<std::string>& ports, int count, Seconds probing,
-                    const fs::path& journal, const std::string& batch) {
+                    const fs::path& journal, const std::string& batch, int viewers = -1) {
     std::string list;
     for (const std::string& port : ports) list += (list.empty() ? "" : ",") + port;
     std::vector<std::string> words{TRANSMITTER_CLI,
@@ -74,6 +152,8 @@ Finished RunStation(const std::vector<std::string>& ports, int count, Seconds pr
                                    "--batch",
                                    batch};
     if (count > 0) words.insert(words.end(), {"--count", std::to_string(count)});
+    const int port = viewers >= 0 ? FreePort() : 0;
+    if (viewers >= 0) words.insert(words.end(), {"--http", std::to_string(port)});
     std::vector<char*> argv;
     for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
@@ -89,6 +169,10 @@ Finished RunStation(const std::vector<std::string>& ports, int count, Seconds pr
     }
     ::close(pipe_ends[1]);
     if (pid < 0) throw std::runtime_error("no fork");
+    std::vector<std::unique_ptr<Viewer>> pages;
+    for (int i = 0; i < viewers; ++i) pages.push_back(std::make_unique<Viewer>(port));
+    Arrivals printed;
+    std::map<std::string, int> seen;
 
     Finished finished;
     int ended = 0;
@@ -108,6 +192,7 @@ Finished RunStation(const std::vector<std::string>& ports, int count, Seconds pr
         for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
             const auto event = nlohmann::json::parse(pending.substr(0, end), nullptr, false);
             pending.erase(0, end + 1);
+            if (!event.is_discarded()) Note(printed, seen, event);
             if (event.is_discarded() || event.value("event", "") != "unit ended") continue;
             ++ended;
             finished.last_unit_seconds = Seconds(Clock::now() - start).count();
@@ -122,6 +207,15 @@ Finished RunStation(const std::vector<std::string>& ports, int count, Seconds pr
     const auto seconds = [](timeval time) { return time.tv_sec + time.tv_usec / 1e6; };
     finished.cpu_seconds = seconds(usage.ru_utime) + seconds(usage.ru_stime);
     finished.peak_mb = usage.ru_maxrss / 1024.0;
+    std::map<std::string, Clock::time_point> when(printed.begin(), printed.end());
+    for (std::unique_ptr<Viewer>& page : pages) {
+        for (const auto& [key, at] : page->Finish()) {
+            const auto printed_at = when.find(key);
+            if (printed_at == when.end()) continue;
+            finished.page_delays_ms.push_back(
+                std::chrono::duration<double, std::milli>(at - printed_at->second).count());
+        }
+    }
     if (!WIFEXITED(status) || ended < count) {
         throw std::runtime_error(batch + ": the station ended with status " +
                                  std::to_string(status) + " after " + std::to_string(ended) +
@@ -270,6 +364,37 @@ int main(int argc, char** argv) {
              "<= 25 MB", Met(peak_units <= 25));
         Line("Peak memory, 32 slots probing (maxrss)", Format("%.1f MiB", idle.peak_mb), "<= 25 MB",
              Met(idle.peak_mb <= 25));
+
+        // The page: the same 8 units with 20 viewers and with none, and 8 empty slots idle.
+        constexpr int kViewers = 20;
+        std::vector<double> unseen, seen, delays;
+        for (int run = 0; run < runs; ++run) {
+            for (const int viewers : {0, kViewers}) {
+                const Finished done = RunStation(slots(8, 8), 8, {}, journal,
+                                                 "bench-" + std::to_string(++batch), viewers);
+                if (done.passed != 8) throw std::runtime_error("a unit did not pass");
+                (viewers ? seen : unseen).push_back(done.last_unit_seconds);
+                delays.insert(delays.end(), done.page_delays_ms.begin(),
+                              done.page_delays_ms.end());
+            }
+        }
+        Line("8 slots, 8 units, 20 viewers: all ended",
+             Format("%.3f s = ", Median(seen)) + Format("%.3f x none", Median(seen) / Median(unseen)),
+             "<= 1.02 x", Met(Median(seen) <= 1.02 * Median(unseen)));
+        std::sort(delays.begin(), delays.end());
+        const double p99 = delays.empty() ? 1e9 : delays[delays.size() * 99 / 100];
+        Line("Event to viewer, 99th percentile",
+             Format("%.1f ms", p99) + Format(" (%.0f events)", static_cast<double>(delays.size())),
+             "<= 250 ms", Met(p99 <= 250));
+        const Finished quiet = RunStation(slots(8, 0), 0, probing, journal, "bench-quiet", 0);
+        const Finished watched =
+            RunStation(slots(8, 0), 0, probing, journal, "bench-watched", kViewers);
+        const double cost = (watched.cpu_seconds / watched.wall_seconds -
+                             quiet.cpu_seconds / quiet.wall_seconds) * 100;
+        Line(Format("CPU of 20 idle viewers, %.0f s", probing.count()),
+             Format("%.2f %% of one core", cost), "<= 1 %", Met(cost <= 1));
+        Line("Memory of 20 idle viewers (maxrss)", Format("%.1f MiB", watched.peak_mb - quiet.peak_mb),
+             "<= 10 MB", Met(watched.peak_mb - quiet.peak_mb <= 10));
 
         const auto [begin, finish] = SlowestCommits(folder / "commits.sqlite3");
         const std::string rows = std::to_string(kSlots) + " threads x " +

@@ -30,6 +30,7 @@
 #include "serial/device_path.h"
 #include "sim/simulated_transmitter.h"
 #include "sim/trace_format.h"
+#include "station/unit_rate.h"
 
 namespace {
 
@@ -294,5 +295,38 @@ INSTANTIATE_TEST_SUITE_P(Texts, StationScreen, ::testing::ValuesIn(std::vector<S
       "/dev/ttyS0                 bu"}},
 }));
 // clang-format on
+
+// Units per hour: units ended at these seconds after the start, asked at `now`; -1 for none.
+struct RateCase {
+    const char* name;
+    std::vector<int> ended;
+    int now;
+    double per_hour;
+};
+void PrintTo(const RateCase& row, std::ostream* os) { *os << row.name; }
+
+class UnitRateTest : public ::testing::TestWithParam<RateCase> {};
+
+TEST_P(UnitRateTest, CountsTheLastQuarterHourOnceThereIsEnoughToTell) {
+    const RateCase& row = GetParam();
+    const station::UnitRate::Clock::time_point start{};
+    station::UnitRate rate(start);
+    for (int second : row.ended) rate.Ended(start + std::chrono::seconds(second));
+    const std::optional<double> shown = rate.PerHour(start + std::chrono::seconds(row.now));
+    if (row.per_hour < 0) {
+        EXPECT_FALSE(shown) << *shown;
+    } else {
+        ASSERT_TRUE(shown);
+        EXPECT_NEAR(*shown, row.per_hour, 1e-6);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, UnitRateTest, ::testing::ValuesIn(std::vector<RateCase>{
+    {"five units in the first three seconds show no rate yet", {1, 1, 2, 2, 3}, 3, -1},
+    {"four units after ten minutes are too few to tell", {100, 200, 300, 400}, 600, -1},
+    {"five units in the first two minutes are 150 an hour", {20, 40, 60, 80, 100}, 120, 150},
+    {"after the quarter hour, only its units count", {10, 20, 30, 40, 50, 1000}, 1800, 4},
+    {"units long gone leave the rate at nothing an hour", {1, 2, 3, 4, 5}, 3600, 0},
+}));
 
 }  // namespace
