@@ -79,7 +79,7 @@ class BatchPages {
 
     void Field(const std::string& heading, const std::string& value, float size = 9) {
         pdf_.Text(kLeft, y_, 8.5f, heading);
-        pdf_.Text(205, y_, size, pdf_.Fitted(Shown(value), size, kRight - 205));
+        pdf_.Text(238, y_, size, pdf_.Fitted(Shown(value), size, kRight - 238));
         y_ -= 13;
     }
 
@@ -108,15 +108,15 @@ class BatchPages {
         Field("Прервано / Interrupted", std::to_string(record_.interrupted));
         Field("Выход с первого раза / First-pass yield",
               PercentText(record_.passed_first_time, record_.units) +
-                  " (годные без повторных попыток / passed with no step tried again)");
+                  " (без повторных попыток / no step tried again)");
     }
 
     void Lines(std::size_t first, std::size_t count) {
-        const float columns[] = {kLeft, 120, 215, 310, 405, 455};
-        const char* headings[] = {"Изделие / Unit", "Место / Slot",   "Начало / Started",
-                                  "Конец / Finished", "Итог / Verdict", "Причина / Reason"};
+        const float columns[] = {kLeft, 110, 196, 284, 372, 428};
+        const char* headings[] = {"Изделие / Unit",     "Место / Slot",     "Начало, UTC / Started",
+                                  "Конец, UTC / Finished", "Итог / Verdict", "Причина / Reason"};
         pdf_.Grey(0.35f);
-        for (int i = 0; i < 6; ++i) pdf_.Text(columns[i], y_, 7.5f, headings[i]);
+        for (int i = 0; i < 6; ++i) pdf_.Text(columns[i], y_, 6.5f, headings[i]);
         pdf_.Grey(0);
         y_ -= kLineHeight;
         for (std::size_t i = first; i < first + count; ++i) {

@@ -114,9 +114,11 @@ class CertificatePage {
         }
         pdf_.Text(kLeft, y_, 8.5f,
                   "Не сравнивались (прошивка x.y.0 их не сообщает) / Not compared (firmware x.y.0 "
-                  "does not report them): " +
-                      (not_compared.empty() ? std::string("нет / none") : not_compared));
-        y_ -= 8;
+                  "does not report them):");
+        pdf_.Text(kLeft + 12, y_ - 10, 8.5f,
+                  pdf_.Fitted(not_compared.empty() ? std::string("нет / none") : not_compared, 8.5f,
+                              kRight - kLeft - 12));
+        y_ -= 18;
     }
 
     void ColdJunction() {

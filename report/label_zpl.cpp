@@ -32,10 +32,10 @@ std::string TextAt(int x, int y, int height, const std::string& text) {
 std::string LabelZpl(const UnitRecord& record) {
     std::string zpl = "^XA\n^CI28\n^PW400\n^LL200\n";
     zpl += TextAt(16, 14, 34, record.unit);
-    zpl += TextAt(16, 58, 24, record.profile.sensor);
+    zpl += TextAt(16, 58, 24, "Датчик " + record.profile.sensor);
     zpl += TextAt(16, 88, 24, record.profile.range);
-    zpl += TextAt(16, 118, 24, record.profile.output);
-    zpl += TextAt(16, 150, 20, record.finished_date);
+    zpl += TextAt(16, 118, 24, "Выход " + record.profile.output);
+    zpl += TextAt(16, 150, 20, "Дата " + record.finished_date);
     // Model 2, three dots a module, error correction M: about 14 mm across for its 69 characters.
     zpl += "^FO250,10^BQN,2,3^FH\\^FDMA," + Field(record.qr_text) + "^FS\n";
     zpl += "^XZ\n";

@@ -169,8 +169,12 @@ std::optional<BatchRecord> BatchRecordOf(const std::string& batch,
         if (row.finished_at > record.last_finished_utc) record.last_finished_utc = row.finished_at;
         AddOnce(record.operators, PrintableText(row.operator_name));
         AddOnce(record.stations, PrintableText(row.station));
+        const auto time = [](const std::string& iso) {
+            const std::string text = UtcText(iso);
+            return text.size() > 4 && text.ends_with(" UTC") ? text.substr(0, text.size() - 4) : text;
+        };
         record.lines.push_back(BatchLine{PrintableText(row.unit), PrintableText(row.slot),
-                                         UtcText(row.started_at), UtcText(row.finished_at),
+                                         time(row.started_at), time(row.finished_at),
                                          journal::ShownVerdict(row), PrintableText(row.error)});
     }
     if (record.units == 0) {

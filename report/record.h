@@ -46,7 +46,9 @@ struct UnitRecord {
 std::optional<UnitRecord> UnitRecordOf(const journal::UnitRow& row, std::string& why);
 
 struct BatchLine {
-    std::string unit, slot, started_utc, finished_utc, verdict, reason;
+    std::string unit, slot;
+    std::string started_utc, finished_utc;  // "2026-12-08 10:42:05", in UTC
+    std::string verdict, reason;
 };
 
 struct BatchRecord {
