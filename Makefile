@@ -179,6 +179,15 @@ bench-station: deps
 	cmake --build build -j $(JOBS) --target station-bench transmitter-cli
 	RUNS=$(or $(RUNS),3) ./build/tests/station/station-bench $(PROBE_SECONDS)
 
+# A benchmark, not a test (neither `make test` nor CI runs it): the worst of RUNS (default 10)
+# runs of one certificate (target 50 ms) and of a 1,000-unit batch report (target 5 s), from
+# journal rows to the PDF's bytes.
+.PHONY: bench-paper
+bench-paper: deps
+	cmake -S . -B build $(CMAKE_FLAGS)
+	cmake --build build -j $(JOBS) --target paper-bench
+	RUNS=$(or $(RUNS),10) ./build/tests/report/paper-bench
+
 # A benchmark, not a test (neither `make test` nor CI runs it): a station of 8 slots forwarding to
 # a central journal on a throwaway PostgreSQL for BENCH_SECONDS (default 60), the time from each
 # unit's local commit to its central row, median and 99th percentile (target p99 within 1 s), and

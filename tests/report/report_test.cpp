@@ -156,6 +156,10 @@ TEST_P(Certificate, ReadsAsItsReaderWouldReadIt) {
         std::string wanted = row.qr;
         wanted.replace(wanted.find("@SHA@"), 5, journal::Sha256Hex(kProfile));
         EXPECT_EQ(read, wanted + "\n");
+        // The README's picture of a certificate is this page.
+        const std::string unit = row.args.substr(row.args.find(' ') + 1);
+        fs::copy_file(folder / "page-1.png", "certificate-" + unit + ".png",
+                      fs::copy_options::overwrite_existing);
     }
     const int pages = std::stoi(Shell("pdfinfo " + pdf.string() + " | sed -n 's/^Pages: *//p'"));
     for (int page = 1; row.batch_units > 0 && page <= pages; ++page) {
