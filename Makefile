@@ -36,7 +36,7 @@ test-tsan: deps
 
 clean:
 	rm -rf build build-asan build-tsan build-wine build-wine-native build-windows build-fuzz build-package \
-		build-release build-uart build-bench build-sqlite dist
+		build-release build-uart build-bench build-sqlite build-pdf-sources dist
 
 # The configurator on a simulated transmitter. Without a display it takes the scripted tour
 # instead, on Qt's offscreen platform, with a picture of the window per step in demo-tour/.
@@ -113,14 +113,17 @@ fuzz:
 # transmitter-configurator.exe, checked to be a GUI program importing only system DLLs; the
 # command line transmitter-cli.exe beside it, a console program likewise; and the NSIS installer
 # that holds both. Built at -O2: GCC 12 at -O3 warns falsely inside std::string's +. SQLite is
-# compiled in, from Debian's source made once into build-sqlite/ (scripts/sqlite-source.sh).
+# compiled in, from Debian's source made once into build-sqlite/ (scripts/sqlite-source.sh), and
+# so are libharu, zlib and qrcodegen for the certificates (build-pdf-sources/,
+# scripts/pdf-sources.sh; without them the programs make labels but no PDF).
 .PHONY: windows
 windows:
 	./scripts/install-deps.sh --windows
 	sqlite=$$(./scripts/sqlite-source.sh build-sqlite) && \
+	pdf=$$(./scripts/pdf-sources.sh build-pdf-sources || echo "") && \
 	cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64.cmake \
 		-DCONFIGURATOR_TESTS=OFF -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
-		-DCONFIGURATOR_SQLITE_AMALGAMATION="$$sqlite" $(CMAKE_FLAGS)
+		-DCONFIGURATOR_SQLITE_AMALGAMATION="$$sqlite" -DCONFIGURATOR_PDF_SOURCES="$$pdf" $(CMAKE_FLAGS)
 	cmake --build build-windows -j $(JOBS) --target transmitter-configurator transmitter-cli
 	./scripts/check-windows-exe.sh build-windows/app/win32/transmitter-configurator.exe
 	./scripts/check-windows-exe.sh --console build-windows/cli/transmitter-cli.exe

@@ -3,6 +3,7 @@
 #include <hpdf.h>
 
 #include <cstdio>
+#include <string>
 
 #include "report/qr_code.h"
 
@@ -83,6 +84,13 @@ PdfDocument::PdfDocument(const std::string& title, const std::string& date)
     if (d.font == nullptr && d.failure.error == 0) d.failure.error = HPDF_INVALID_FONTDEF_DATA;
     HPDF_SetInfoAttr(d.doc, HPDF_INFO_TITLE, title.c_str());
     HPDF_SetInfoAttr(d.doc, HPDF_INFO_CREATOR, "transmitter-cli");
+    // The library's release without the suffix a source tree may carry ("2.3.0RC2" in
+    // upstream's, "2.3.0" in Debian's), so that the Windows programs, built from the source
+    // package, write the bytes the Linux ones do.
+    const std::string producer = "Haru Free PDF Library " + std::to_string(HPDF_MAJOR_VERSION) +
+                                 "." + std::to_string(HPDF_MINOR_VERSION) + "." +
+                                 std::to_string(HPDF_BUGFIX_VERSION);
+    HPDF_SetInfoAttr(d.doc, HPDF_INFO_PRODUCER, producer.c_str());
     // The record's own time, never the clock's, so that the same row gives the same bytes.
     HPDF_Date when{};
     if (DateOf(date, when)) HPDF_SetInfoDateAttr(d.doc, HPDF_INFO_CREATION_DATE, when);

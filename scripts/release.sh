@@ -60,8 +60,13 @@ step "The Windows programs and their installer"
 # SQLite, which they hold, is made from Debian's sqlite3 source into build-sqlite/, outside the
 # export, and kept there across releases; the folder it lies in does not reach the programs.
 sqlite=$(./scripts/sqlite-source.sh build-sqlite)
+# libharu, zlib and qrcodegen for the certificates likewise, from Debian's sources, into
+# build-pdf-sources/. Where apt cannot fetch them the programs make labels but no PDF: said here.
+pdf=$(./scripts/pdf-sources.sh build-pdf-sources) ||
+    { echo "release: the Windows programs go without certificates (no PDF sources)" >&2; pdf=""; }
 cmake -S "$src" -B "$work/windows" -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-w64.cmake" \
-    "${release_options[@]}" -DCONFIGURATOR_SQLITE_AMALGAMATION="$sqlite"
+    "${release_options[@]}" -DCONFIGURATOR_SQLITE_AMALGAMATION="$sqlite" \
+    -DCONFIGURATOR_PDF_SOURCES="$pdf"
 windows_programs=(transmitter-configurator transmitter-cli)
 cmake --build "$work/windows" -j "$jobs" --target "${windows_programs[@]}"
 cmake --build "$work/windows" --target windows-installer
