@@ -104,7 +104,7 @@ std::string PercentText(int part, int whole) {
 std::optional<UnitRecord> UnitRecordOf(const journal::UnitRow& row, std::string& why) {
     if (row.verdict.empty()) {
         why = "unit " + PrintableText(row.unit) +
-              " has no verdict (it is running, or was interrupted): it gets no certificate";
+              " has no verdict (it is running, or was interrupted): nothing is made of it yet";
         return std::nullopt;
     }
     UnitRecord record;
