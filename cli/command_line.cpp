@@ -119,7 +119,8 @@ void AddPaperOptions(CLI::App& app, CLI::App& station, Request& request) {
         ->type_name("HOST[:PORT]");
     station
         .add_option("--certificates", request.certificates,
-                    "Write every unit's certificate, as its verdict is committed, to DIR/<unit>.pdf")
+                    "Write every unit's certificate, as its verdict is committed, to "
+                    "DIR/<unit>.pdf")
         ->type_name("DIR");
     station
         .add_option("--label-printer", request.printer,

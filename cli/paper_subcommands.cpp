@@ -74,10 +74,8 @@ int Written(const Session& session, const std::string& what, const std::string& 
     if (!report::WriteWholeFile(file, bytes, error)) return session.Fail(kExitDevice, error);
     const std::string sha256 = journal::Sha256Hex(bytes);
     if (session.json) {
-        session.PrintJson(Json{{"file", file},
-                               {"of", what},
-                               {"bytes", bytes.size()},
-                               {"sha256", sha256}});
+        session.PrintJson(
+            Json{{"file", file}, {"of", what}, {"bytes", bytes.size()}, {"sha256", sha256}});
     } else {
         session.Print("wrote " + file + " (" + what + ", " + std::to_string(bytes.size()) +
                       " bytes, sha256 " + sha256 + ")");
@@ -134,7 +132,8 @@ int RunLabel(const Session& session, const Request& request) {
     }
     const std::string unit = report::PrintableText(row.unit);
     if (session.json) {
-        session.PrintJson(Json{{"unit", unit}, {"printer", request.printer}, {"bytes", zpl.size()}});
+        session.PrintJson(
+            Json{{"unit", unit}, {"printer", request.printer}, {"bytes", zpl.size()}});
     } else {
         session.Print("printed the label of " + unit + " on " + request.printer);
     }

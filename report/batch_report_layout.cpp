@@ -19,7 +19,9 @@ std::string Joined(const std::vector<std::string>& values) {
     return text.empty() ? "—" : text;
 }
 
-std::string Shown(const std::string& value) { return value.empty() ? "—" : value; }
+std::string Shown(const std::string& value) {
+    return value.empty() ? "—" : value;
+}
 
 // How many unit lines go on each page: fewer on the first, under the summary, and room for the
 // totals on the last.
@@ -113,15 +115,16 @@ class BatchPages {
 
     void Lines(std::size_t first, std::size_t count) {
         const float columns[] = {kLeft, 110, 196, 284, 372, 428};
-        const char* headings[] = {"Изделие / Unit",     "Место / Slot",     "Начало, UTC / Started",
-                                  "Конец, UTC / Finished", "Итог / Verdict", "Причина / Reason"};
+        const char* headings[] = {"Изделие / Unit",        "Место / Slot",
+                                  "Начало, UTC / Started", "Конец, UTC / Finished",
+                                  "Итог / Verdict",        "Причина / Reason"};
         pdf_.Grey(0.35f);
         for (int i = 0; i < 6; ++i) pdf_.Text(columns[i], y_, 6.5f, headings[i]);
         pdf_.Grey(0);
         y_ -= kLineHeight;
         for (std::size_t i = first; i < first + count; ++i) {
             const BatchLine& line = record_.lines[i];
-            const std::string cells[] = {line.unit, line.slot, line.started_utc,
+            const std::string cells[] = {line.unit,         line.slot,    line.started_utc,
                                          line.finished_utc, line.verdict, line.reason};
             for (int c = 0; c < 6; ++c) {
                 const float width = (c == 5 ? kRight : columns[c + 1]) - columns[c] - 5;

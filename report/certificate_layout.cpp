@@ -22,7 +22,9 @@ const std::map<std::string, std::pair<std::string, std::string>>& FieldNames() {
     return names;
 }
 
-std::string Shown(const std::string& value) { return value.empty() ? "—" : value; }
+std::string Shown(const std::string& value) {
+    return value.empty() ? "—" : value;
+}
 
 // The parts of the page, top down; `y` is where the next one starts.
 class CertificatePage {
@@ -138,9 +140,8 @@ class CertificatePage {
         pdf_.Text(kLeft, y_ - 8, 6.5f, "Errors");
         pdf_.Grey(0);
         float line_y = y_;
-        for (const std::string& line :
-             pdf_.Wrapped(record_.error.empty() ? "нет / none" : record_.error, 9,
-                          kRight - kValueAt, 3)) {
+        for (const std::string& line : pdf_.Wrapped(
+                 record_.error.empty() ? "нет / none" : record_.error, 9, kRight - kValueAt, 3)) {
             pdf_.Text(kValueAt, line_y, 9, line);
             line_y -= 11;
         }
@@ -166,8 +167,7 @@ class CertificatePage {
             pdf_.Grey(0);
         }
         y_ -= 30;
-        pdf_.Text(kLeft, y_, 8.5f,
-                  "Результаты относятся только к изделию № " + record_.unit + ".");
+        pdf_.Text(kLeft, y_, 8.5f, "Результаты относятся только к изделию № " + record_.unit + ".");
         pdf_.Text(kLeft, y_ - 10, 8.5f,
                   "The results relate only to the unit named, No. " + record_.unit + ".");
     }

@@ -22,9 +22,8 @@ std::string Field(const std::string& text) {
 }
 
 std::string TextAt(int x, int y, int height, const std::string& text) {
-    return "^FO" + std::to_string(x) + "," + std::to_string(y) + "^A0N," +
-           std::to_string(height) + "," + std::to_string(height) + "^FH\\^FD" + Field(text) +
-           "^FS\n";
+    return "^FO" + std::to_string(x) + "," + std::to_string(y) + "^A0N," + std::to_string(height) +
+           "," + std::to_string(height) + "^FH\\^FD" + Field(text) + "^FS\n";
 }
 
 }  // namespace

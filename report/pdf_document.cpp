@@ -124,9 +124,9 @@ void PdfDocument::TextRight(float right, float y, float size, const std::string&
 
 float PdfDocument::Width(const std::string& text, float size) const {
     if (impl_->font == nullptr || text.empty()) return 0;
-    const HPDF_TextWidth width = HPDF_Font_TextWidth(
-        impl_->font, reinterpret_cast<const HPDF_BYTE*>(text.data()),
-        static_cast<HPDF_UINT>(text.size()));
+    const HPDF_TextWidth width =
+        HPDF_Font_TextWidth(impl_->font, reinterpret_cast<const HPDF_BYTE*>(text.data()),
+                            static_cast<HPDF_UINT>(text.size()));
     return static_cast<float>(width.width) * size / 1000.0f;
 }
 
@@ -164,8 +164,7 @@ std::vector<std::string> PdfDocument::Wrapped(const std::string& text, float siz
     if (out.size() < lines && !line.empty()) {
         out.push_back(line);
     } else if (!line.empty() && !out.empty()) {
-        out.back() = Fitted(out.back() + " " + line + (at < text.size() ? " …" : ""), size,
-                            width);
+        out.back() = Fitted(out.back() + " " + line + (at < text.size() ? " …" : ""), size, width);
     }
     for (std::string& shown : out) shown = Fitted(shown, size, width);
     return out;
@@ -229,8 +228,9 @@ std::optional<std::string> PdfDocument::Bytes(std::string& error) {
     }
     if (d.failure.error != 0) {
         char text[96];
-        std::snprintf(text, sizeof text, "the PDF library failed (libharu error 0x%04lX, detail %lu)",
-                      d.failure.error, d.failure.detail);
+        std::snprintf(text, sizeof text,
+                      "the PDF library failed (libharu error 0x%04lX, detail %lu)", d.failure.error,
+                      d.failure.detail);
         error = text;
         return std::nullopt;
     }

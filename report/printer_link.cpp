@@ -23,7 +23,9 @@ namespace {
 #ifdef _WIN32
 using Socket = SOCKET;
 constexpr Socket kNoSocket = INVALID_SOCKET;
-int LastError() { return WSAGetLastError(); }
+int LastError() {
+    return WSAGetLastError();
+}
 std::string SystemText(int code) {
     char text[256] = {};
     FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
@@ -33,8 +35,12 @@ std::string SystemText(int code) {
         shown.pop_back();
     return shown.empty() ? "error " + std::to_string(code) : shown;
 }
-void CloseSocket(Socket s) { closesocket(s); }
-int PollOne(WSAPOLLFD* one, int milliseconds) { return WSAPoll(one, 1, milliseconds); }
+void CloseSocket(Socket s) {
+    closesocket(s);
+}
+int PollOne(WSAPOLLFD* one, int milliseconds) {
+    return WSAPoll(one, 1, milliseconds);
+}
 using PollFd = WSAPOLLFD;
 constexpr int kInProgress = WSAEWOULDBLOCK;
 constexpr int kSendFlags = 0;
@@ -54,15 +60,25 @@ bool NonBlocking(Socket s) {
 #else
 using Socket = int;
 constexpr Socket kNoSocket = -1;
-int LastError() { return errno; }
-std::string SystemText(int code) { return std::strerror(code); }
-void CloseSocket(Socket s) { ::close(s); }
+int LastError() {
+    return errno;
+}
+std::string SystemText(int code) {
+    return std::strerror(code);
+}
+void CloseSocket(Socket s) {
+    ::close(s);
+}
 using PollFd = pollfd;
-int PollOne(pollfd* one, int milliseconds) { return ::poll(one, 1, milliseconds); }
+int PollOne(pollfd* one, int milliseconds) {
+    return ::poll(one, 1, milliseconds);
+}
 constexpr int kInProgress = EINPROGRESS;
 // A printer that goes away mid-label must be an error, not a SIGPIPE that ends the program.
 constexpr int kSendFlags = MSG_NOSIGNAL;
-bool SocketsReady(std::string&) { return true; }
+bool SocketsReady(std::string&) {
+    return true;
+}
 bool NonBlocking(Socket s) {
     const int flags = ::fcntl(s, F_GETFL);
     return flags >= 0 && ::fcntl(s, F_SETFL, flags | O_NONBLOCK) == 0;

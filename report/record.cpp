@@ -1,6 +1,7 @@
 #include "report/record.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -60,12 +61,15 @@ std::string PrintableText(const std::string& text) {
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
         const auto byte = static_cast<unsigned char>(text[i]);
-        std::size_t length = byte < 0x80 ? 1 : (byte >> 5) == 0x6 ? 2 : (byte >> 4) == 0xE ? 3
-                                           : (byte >> 3) == 0x1E   ? 4
-                                                                   : 0;
-        std::uint32_t code = length == 1 ? byte : length == 2 ? byte & 0x1F
-                                              : length == 3   ? byte & 0x0F
-                                                              : byte & 0x07;
+        std::size_t length = byte < 0x80           ? 1
+                             : (byte >> 5) == 0x6  ? 2
+                             : (byte >> 4) == 0xE  ? 3
+                             : (byte >> 3) == 0x1E ? 4
+                                                   : 0;
+        std::uint32_t code = length == 1   ? byte
+                             : length == 2 ? byte & 0x1F
+                             : length == 3 ? byte & 0x0F
+                                           : byte & 0x07;
         for (std::size_t k = 1; k < length; ++k) {
             const auto next = i + k < text.size() ? static_cast<unsigned char>(text[i + k]) : 0;
             if ((next & 0xC0) != 0x80) {
@@ -171,7 +175,8 @@ std::optional<BatchRecord> BatchRecordOf(const std::string& batch,
         AddOnce(record.stations, PrintableText(row.station));
         const auto time = [](const std::string& iso) {
             const std::string text = UtcText(iso);
-            return text.size() > 4 && text.ends_with(" UTC") ? text.substr(0, text.size() - 4) : text;
+            return text.size() > 4 && text.ends_with(" UTC") ? text.substr(0, text.size() - 4)
+                                                             : text;
         };
         record.lines.push_back(BatchLine{PrintableText(row.unit), PrintableText(row.slot),
                                          time(row.started_at), time(row.finished_at),

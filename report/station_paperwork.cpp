@@ -143,7 +143,9 @@ StationPaperwork::StationPaperwork(Settings settings, std::function<void(const F
     thread_->worker = std::thread([this] { thread_->Run(); });
 }
 
-StationPaperwork::~StationPaperwork() { Finish(); }
+StationPaperwork::~StationPaperwork() {
+    Finish();
+}
 
 void StationPaperwork::Add(const journal::UnitRow& row) {
     if (row.verdict.empty()) return;

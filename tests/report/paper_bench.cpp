@@ -21,7 +21,8 @@ journal::UnitRow Row(int n) {
     row.station = "bench1";
     row.slot = "/dev/serial/by-path/pci-0000:00:14.0-usb-0:1.1:1.0-port0";
     row.operator_name = "anna";
-    row.profile = R"({"sensor":"K","upper":300,"lower":-50,"output":"4-20","fault":"high","compensation":"on"})";
+    row.profile =
+        R"({"sensor":"K","upper":300,"lower":-50,"output":"4-20","fault":"high","compensation":"on"})";
     row.profile_sha256 = "4aff407860234c4cd8d87b05040055ac767215417c4e9cd5840b1f9cac599b01";
     row.started_at = "2026-12-08T10:42:05.123Z";
     row.finished_at = "2026-12-08T10:42:11.456Z";
@@ -41,9 +42,8 @@ double WorstSeconds(int runs, Work work) {
     for (int i = 0; i < runs; ++i) {
         const auto start = std::chrono::steady_clock::now();
         if (!work()) return -1;
-        worst = std::max(worst, std::chrono::duration<double>(std::chrono::steady_clock::now() -
-                                                              start)
-                                    .count());
+        worst = std::max(
+            worst, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
     return worst;
 }

@@ -28,7 +28,9 @@ const std::string kFound =
 const std::string kLeft =
     R"({"port":"pts/3","firmware":"1.0.3","sensor":"K","upper":300,"lower":-50,"output":"4-20","fault":"high"})";
 
-std::string IdOf(int n) { return "00000000-0000-4000-8000-00000000000" + std::to_string(n); }
+std::string IdOf(int n) {
+    return "00000000-0000-4000-8000-00000000000" + std::to_string(n);
+}
 
 // Standard output of a shell command, and its exit status.
 std::string Shell(const std::string& command, int& status) {
@@ -56,8 +58,8 @@ class Paper : public ::testing::Test {
     void SetUp() override {
         std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         std::replace(name.begin(), name.end(), '/', '-');
-        folder = fs::temp_directory_path() /
-                 ("report-test-" + std::to_string(::getpid()) + "-" + name);
+        folder =
+            fs::temp_directory_path() / ("report-test-" + std::to_string(::getpid()) + "-" + name);
         fs::remove_all(folder);
         fs::create_directories(folder);
         std::string error;
@@ -66,8 +68,10 @@ class Paper : public ::testing::Test {
         // 0001 passed; 0002 failed its adjustment, its operator's name with a terminal's escape;
         // 0003 firmware x.y.0; 0004 still running.
         Add(1, "B-1", "anna", "pass", kLeft, "");
-        Add(2, "B-1", "anna\x1b[31m", "fail", kLeft, "cold junction reads 27.5 after adjusting to 25.0");
-        Add(3, "B-1", "anna", "pass", R"({"firmware":"1.1.0","sensor":"K","upper":300,"lower":-50})",
+        Add(2, "B-1", "anna\x1b[31m", "fail", kLeft,
+            "cold junction reads 27.5 after adjusting to 25.0");
+        Add(3, "B-1", "anna", "pass",
+            R"({"firmware":"1.1.0","sensor":"K","upper":300,"lower":-50})",
             "not compared: output, fault");
         Add(4, "B-1", "anna", "", "", "");
     }
@@ -124,7 +128,9 @@ struct CertificateCase {
     std::string qr;                  // what the QR code on the first page reads; "" for none
     int batch_units = 0;             // more units of batch B-100 first
 };
-void PrintTo(const CertificateCase& row, std::ostream* os) { *os << row.name; }
+void PrintTo(const CertificateCase& row, std::ostream* os) {
+    *os << row.name;
+}
 
 class Certificate : public Paper, public ::testing::WithParamInterface<CertificateCase> {};
 
@@ -135,7 +141,8 @@ TEST_P(Certificate, ReadsAsItsReaderWouldReadIt) {
     std::string out, err;
     ASSERT_EQ(Run(row.args + " -o " + pdf.string(), out, err), row.exit_code) << err;
     if (row.exit_code != 0) {
-        for (const std::string& text : row.shows) EXPECT_NE(err.find(text), std::string::npos) << err;
+        for (const std::string& text : row.shows)
+            EXPECT_NE(err.find(text), std::string::npos) << err;
         EXPECT_FALSE(fs::exists(pdf));
         return;
     }
@@ -165,8 +172,7 @@ TEST_P(Certificate, ReadsAsItsReaderWouldReadIt) {
     for (int page = 1; row.batch_units > 0 && page <= pages; ++page) {
         const std::string shown = Shell("pdftotext -f " + std::to_string(page) + " -l " +
                                         std::to_string(page) + " " + pdf.string() + " -");
-        const std::string numbers =
-            "page " + std::to_string(page) + " of " + std::to_string(pages);
+        const std::string numbers = "page " + std::to_string(page) + " of " + std::to_string(pages);
         EXPECT_NE(shown.find("Batch B-100"), std::string::npos) << "page " << page;
         EXPECT_NE(shown.find(numbers), std::string::npos) << numbers;
     }
@@ -211,8 +217,8 @@ TEST_F(Paper, LabelOfAPassedUnitIsThisZpl) {
               "^FO16,88^A0N,24,24^FH\\^FD-50 … 300 °C^FS\n"
               "^FO16,118^A0N,24,24^FH\\^FDВыход 4-20 mA^FS\n"
               "^FO16,150^A0N,20,20^FH\\^FDДата 2026-12-08^FS\n"
-              "^FO250,10^BQN,2,3^FH\\^FDMA," + IdOf(1) + " " + journal::Sha256Hex(kProfile) +
-                  "^FS\n^XZ\n");
+              "^FO250,10^BQN,2,3^FH\\^FDMA," +
+                  IdOf(1) + " " + journal::Sha256Hex(kProfile) + "^FS\n^XZ\n");
     // A failed unit's housing gets no range it was not set to.
     EXPECT_EQ(Run("label BENCH1-0002", out, err), 1);
     EXPECT_NE(err.find("BENCH1-0002 failed"), std::string::npos) << err;
@@ -228,8 +234,8 @@ TEST_F(Paper, LabelGoesWholeToThePrinterAndAClosedPortIsSaid) {
 
     const std::string dead = LabelPrinter::DeadAddress();
     EXPECT_EQ(Run("label BENCH1-0001 --printer " + dead, out, err), 1);
-    EXPECT_EQ(err, "transmitter-cli: label: printer " + dead +
-                       ": cannot connect: Connection refused\n");
+    EXPECT_EQ(err,
+              "transmitter-cli: label: printer " + dead + ": cannot connect: Connection refused\n");
 }
 
 }  // namespace

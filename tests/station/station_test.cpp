@@ -165,7 +165,8 @@ TEST_P(StationTest, ConfiguresEachUnitOnceAndJournalsIt) {
         const bool printing = row.args.find("@PRINTER@") != std::string::npos;
         for (const std::string& label : printer.Received(printing ? passed : 0)) {
             for (const journal::UnitRow& unit : units) {
-                labels += unit.verdict == "pass" && label.find("^FD" + unit.unit + "^FS") != std::string::npos;
+                labels += unit.verdict == "pass" &&
+                          label.find("^FD" + unit.unit + "^FS") != std::string::npos;
             }
         }
         std::size_t failed = 0;
