@@ -36,7 +36,7 @@ test-tsan: deps
 
 clean:
 	rm -rf build build-asan build-tsan build-wine build-wine-native build-windows build-fuzz build-package \
-		build-release build-uart build-bench build-sqlite build-httplib dist
+		build-release build-uart build-bench build-sqlite build-httplib build-pdf-sources dist
 
 # The configurator on a simulated transmitter. Without a display it takes the scripted tour
 # instead, on Qt's offscreen platform, with a picture of the window per step in demo-tour/.
@@ -114,15 +114,19 @@ fuzz:
 # command line transmitter-cli.exe beside it, a console program likewise; and the NSIS installer
 # that holds both. Built at -O2: GCC 12 at -O3 warns falsely inside std::string's +. SQLite is
 # compiled in, from Debian's source made once into build-sqlite/ (scripts/sqlite-source.sh), and so
-# is cpp-httplib, the operator page's server, from Debian's source in build-httplib/.
+# is cpp-httplib, the operator page's server, from Debian's source in build-httplib/, and so are
+# libharu, zlib and qrcodegen for the certificates (build-pdf-sources/, scripts/pdf-sources.sh;
+# without them the programs make labels but no PDF).
 .PHONY: windows
 windows:
 	./scripts/install-deps.sh --windows
 	sqlite=$$(./scripts/sqlite-source.sh build-sqlite) && \
 	httplib=$$(./scripts/debian-source.sh cpp-httplib build-httplib) && \
+	pdf=$$(./scripts/pdf-sources.sh build-pdf-sources || echo "") && \
 	cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64.cmake \
 		-DCONFIGURATOR_TESTS=OFF -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
-		-DCONFIGURATOR_SQLITE_AMALGAMATION="$$sqlite" -DCONFIGURATOR_HTTPLIB_DIR="$$httplib" $(CMAKE_FLAGS)
+		-DCONFIGURATOR_SQLITE_AMALGAMATION="$$sqlite" -DCONFIGURATOR_HTTPLIB_DIR="$$httplib" \
+		-DCONFIGURATOR_PDF_SOURCES="$$pdf" $(CMAKE_FLAGS)
 	cmake --build build-windows -j $(JOBS) --target transmitter-configurator transmitter-cli
 	./scripts/check-windows-exe.sh build-windows/app/win32/transmitter-configurator.exe
 	./scripts/check-windows-exe.sh --console build-windows/cli/transmitter-cli.exe
@@ -183,6 +187,15 @@ bench-station: deps
 	cmake -S . -B build $(CMAKE_FLAGS)
 	cmake --build build -j $(JOBS) --target station-bench transmitter-cli
 	RUNS=$(or $(RUNS),3) ./build/tests/station/station-bench $(PROBE_SECONDS)
+
+# A benchmark, not a test (neither `make test` nor CI runs it): the worst of RUNS (default 10)
+# runs of one certificate (target 50 ms) and of a 1,000-unit batch report (target 5 s), from
+# journal rows to the PDF's bytes.
+.PHONY: bench-paper
+bench-paper: deps
+	cmake -S . -B build $(CMAKE_FLAGS)
+	cmake --build build -j $(JOBS) --target paper-bench
+	RUNS=$(or $(RUNS),10) ./build/tests/report/paper-bench
 
 # A benchmark, not a test (neither `make test` nor CI runs it): a station of 8 slots forwarding to
 # a central journal on a throwaway PostgreSQL for BENCH_SECONDS (default 60), the time from each

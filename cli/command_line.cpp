@@ -61,6 +61,8 @@ int Dispatch(CliStreams& io, const Request& request, const CLI::App& command,
         return name == "station" ? RunStation(session, request, command)
                                  : RunJournal(session, request);
     }
+    if (name == "certificate") return RunCertificate(session, request);
+    if (name == "label") return RunLabel(session, request);
     if (request.port_given) {
         const std::optional<std::u16string> port = NamedPort(io, request.port);
         if (!port) return kExitUsage;
@@ -81,6 +83,51 @@ int Dispatch(CliStreams& io, const Request& request, const CLI::App& command,
     if (name == "cold-junction") return RunColdJunction(session, request);
     if (name == "adjust") return RunAdjust(session, request);
     return RunUnlock(session);
+}
+
+// What a unit leaves with: its certificate and its label, from the journal, and the station's
+// options that make them as units end.
+void AddPaperOptions(CLI::App& app, CLI::App& station, Request& request) {
+    CLI::App* certificate = app.add_subcommand(
+        "certificate",
+        "Write a unit's commissioning record as a PDF (one page), or with --batch the batch's "
+        "report");
+    CLI::App* label = app.add_subcommand(
+        "label", "A passed unit's label in ZPL, on standard output or sent to --printer");
+    for (CLI::App* paper : {certificate, label}) {
+        paper->add_option("UNIT_OR_ID", request.unit_or_id,
+                          "The unit's number (BENCH1-0042) or its record's id")
+            ->type_name("");
+        paper
+            ->add_option("--journal", request.journal,
+                         "The journal file (default: journal.sqlite3 in the user's data folder)")
+            ->type_name("FILE");
+#ifdef CONFIGURATOR_WITH_CENTRAL
+        paper->add_option("--central", request.central, "Take the unit from the central journal")
+            ->type_name("URL");
+#endif
+    }
+    CLI::Option* batch =
+        certificate->add_option("--batch", request.batch, "The report of batch NAME instead")
+            ->type_name("NAME");
+    certificate->get_option("UNIT_OR_ID")->excludes(batch);
+    certificate->add_option("-o,--output", request.output_file, "The PDF to write")
+        ->type_name("FILE.pdf")
+        ->required();
+    label->get_option("UNIT_OR_ID")->required();
+    label
+        ->add_option("--printer", request.printer,
+                     "Send it over raw TCP to the label printer at HOST[:PORT] (port 9100)")
+        ->type_name("HOST[:PORT]");
+    station
+        .add_option("--certificates", request.certificates,
+                    "Write every unit's certificate, as its verdict is committed, to "
+                    "DIR/<unit>.pdf")
+        ->type_name("DIR");
+    station
+        .add_option("--label-printer", request.printer,
+                    "Print a label for every passed unit on the printer at HOST[:PORT]")
+        ->type_name("HOST[:PORT]");
 }
 
 int Run(const std::vector<std::string>& args, CliStreams& io, Clock::time_point start) {
@@ -263,6 +310,7 @@ int Run(const std::vector<std::string>& args, CliStreams& io, Clock::time_point 
         ->type_name("URL");
 #endif
     app.add_subcommand("unlock", "Send the unlock preamble alone");
+    AddPaperOptions(app, *station, request);
 
     try {
         // CLI11 takes its arguments last first.

@@ -78,6 +78,24 @@ void StationDisplay::Show(const station::Event& event) {
     session_.PrintJson(station::EventJson(event, rate_.PerHour()));
 }
 
+void StationDisplay::ShowPaperFailed(const journal::UnitRow& row, const std::string& what,
+                                     const std::string& detail) {
+    if (!terminal_) {
+        session_.PrintJson(Json{{"event", what + " failed"},
+                                {"slot", row.slot},
+                                {"unit", row.unit},
+                                {"detail", detail}});
+        return;
+    }
+    const auto slot = std::find(slots_.begin(), slots_.end(), row.slot);
+    if (slot != slots_.end()) {
+        SlotLine& line = lines_[static_cast<std::size_t>(slot - slots_.begin())];
+        // Said after the unit's verdict while the slot still shows that unit.
+        if (line.last.rfind(row.unit + " ", 0) == 0) line.last += "; no " + what + ": " + detail;
+    }
+    Draw();
+}
+
 void StationDisplay::ShowCentral(const journal::ForwardStatus& status) {
     central_ = status;
     if (terminal_) {

@@ -25,6 +25,10 @@ class StationDisplay {
     void Show(const station::Event& event);
     // The central journal's forwarding: in the header, or an object of its own.
     void ShowCentral(const journal::ForwardStatus& status);
+    // A unit's certificate or label ("certificate", "label") that could not be made: on its
+    // slot's line, or an object of its own.
+    void ShowPaperFailed(const journal::UnitRow& row, const std::string& what,
+                         const std::string& detail);
     // The closing line (or object) with the counts.
     void Finish(const station::Summary& summary);
 

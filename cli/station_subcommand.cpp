@@ -15,6 +15,8 @@
 #include "cli/subcommands.h"
 #include "cli/unit_record.h"
 #include "journal/shown_text.h"
+#include "report/printer_link.h"
+#include "report/station_paperwork.h"
 #include "serial/device_path.h"
 #include "cli/transmitter_cli_version.h"
 #include "web/operator_page.h"
@@ -96,6 +98,47 @@ std::optional<int> CheckedSlots(const Session& session, const Request& request,
     return std::nullopt;
 }
 
+// --certificates and --label-printer, checked before any port is opened.
+std::optional<int> CheckedPaperwork(const Session& session, const Request& request) {
+    std::string host, port, error;
+    if (!request.printer.empty() && !report::PrinterAddressOf(request.printer, host, port, error)) {
+        return session.Fail(kExitUsage, "--label-printer: " + error);
+    }
+    if (!request.certificates.empty()) {
+        // A folder that cannot be made shows at every unit's certificate, as a full disk would.
+        std::error_code ignored;
+        std::filesystem::create_directories(
+            std::filesystem::path(
+                std::u8string(request.certificates.begin(), request.certificates.end())),
+            ignored);
+    }
+    return std::nullopt;
+}
+
+// Every unit's certificate and every passed unit's label as verdicts come, when asked for. A
+// label that could not be printed is noted in the unit's row as well, where the journal keeps
+// what went wrong with a unit.
+std::unique_ptr<report::StationPaperwork> Paperwork(const Request& request,
+                                                    journal::Journal& journal,
+                                                    StationDisplay& display,
+                                                    std::mutex& display_mutex,
+                                                    StationForwarding& forwarding) {
+    if (request.certificates.empty() && request.printer.empty()) return nullptr;
+    return std::make_unique<report::StationPaperwork>(
+        report::StationPaperwork::Settings{request.certificates, request.printer},
+        [&](const report::StationPaperwork::Failure& failure) {
+            if (failure.what == "label") {
+                journal::UnitRow row = failure.row;
+                row.error += (row.error.empty() ? "" : "; ") +
+                             std::string("label not printed: ") + failure.detail;
+                std::string ignored;
+                if (journal.Finish(row, ignored)) forwarding.Nudge();
+            }
+            const std::lock_guard lock(display_mutex);
+            display.ShowPaperFailed(failure.row, failure.what, failure.detail);
+        });
+}
+
 }  // namespace
 
 int RunStation(const Session& session, const Request& request, const CLI::App& command) {
@@ -118,6 +161,7 @@ int RunStation(const Session& session, const Request& request, const CLI::App& c
 
     std::string central;
     if (auto code = CentralUrl(session, request, true, central)) return *code;
+    if (auto code = CheckedPaperwork(session, request)) return *code;
     const std::unique_ptr<journal::Journal> journal = OpenJournal(session, request);
     if (!journal) return kExitUsage;
 
@@ -167,6 +211,8 @@ int RunStation(const Session& session, const Request& request, const CLI::App& c
             if (page) page->Post(status);
         },
         journal->UnitPrefixOf(settings.station, ignored), settings.station);
+    const std::unique_ptr<report::StationPaperwork> paperwork =
+        Paperwork(request, *journal, display, display_mutex, forwarding);
     const station::Summary summary =
         station::RunStation(settings, *journal, [&](const station::Event& event) {
             {
@@ -180,10 +226,13 @@ int RunStation(const Session& session, const Request& request, const CLI::App& c
             }
             if (page) page->Post(event);
             using Kind = station::Event::Kind;
+            if (paperwork && event.kind == Kind::kUnitEnded) paperwork->Add(event.row);
             if (event.kind == Kind::kUnitStarted || event.kind == Kind::kUnitEnded) {
                 forwarding.Nudge();
             }
         });
+    // The last certificates and labels, and their notes in the rows, before the last forwarding.
+    if (paperwork) paperwork->Finish();
     // Its last pass sends the last units, and its last status is in the closing line.
     forwarding.Finish();
     display.Finish(summary);

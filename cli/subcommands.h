@@ -58,6 +58,13 @@ struct Request {
     bool summary = false;
     std::string import_file;
     bool set_aside = false;
+
+    // certificate and label: the unit by its number or its record's id; the file; the printer
+    // (station too: the folder for every unit's certificate, and the printer for its label)
+    std::string unit_or_id;
+    std::string output_file;
+    std::string printer;
+    std::string certificates;
 };
 
 // The entry that the options and --from give `write` and `station`, checked against the
@@ -89,3 +96,5 @@ int RunColdJunction(const Session& session, const Request& request);
 int RunAdjust(const Session& session, const Request& request);
 int RunStation(const Session& session, const Request& request, const CLI::App& command);
 int RunJournal(const Session& session, const Request& request);
+int RunCertificate(const Session& session, const Request& request);
+int RunLabel(const Session& session, const Request& request);

@@ -10,6 +10,8 @@ packages=(
     libcpp-httplib-dev  # the station's operator page
     libsqlite3-dev sqlite3
     libpq-dev
+    libhpdf-dev libqrcodegen-dev fonts-dejavu-core fonttools  # certificates: PDF, QR code, font
+    poppler-utils qpdf zbar-tools  # the certificates' tests read them as their readers would
     postgresql postgresql-common  # a throwaway server for the central journal's tests
     qt6-base-dev
     fonts-crosextra-carlito fonts-liberation2

@@ -62,9 +62,13 @@ step "The Windows programs and their installer"
 sqlite=$(./scripts/sqlite-source.sh build-sqlite)
 # cpp-httplib's header likewise, from Debian's source into build-httplib/; the build copies it in.
 httplib=$(./scripts/debian-source.sh cpp-httplib build-httplib)
+# libharu, zlib and qrcodegen for the certificates likewise, from Debian's sources, into
+# build-pdf-sources/. Where apt cannot fetch them the programs make labels but no PDF: said here.
+pdf=$(./scripts/pdf-sources.sh build-pdf-sources) ||
+    { echo "release: the Windows programs go without certificates (no PDF sources)" >&2; pdf=""; }
 cmake -S "$src" -B "$work/windows" -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-w64.cmake" \
     "${release_options[@]}" -DCONFIGURATOR_SQLITE_AMALGAMATION="$sqlite" \
-    -DCONFIGURATOR_HTTPLIB_DIR="$httplib"
+    -DCONFIGURATOR_HTTPLIB_DIR="$httplib" -DCONFIGURATOR_PDF_SOURCES="$pdf"
 windows_programs=(transmitter-configurator transmitter-cli)
 cmake --build "$work/windows" -j "$jobs" --target "${windows_programs[@]}"
 cmake --build "$work/windows" --target windows-installer

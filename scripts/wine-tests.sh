@@ -8,10 +8,12 @@
 # must have received the same messages and sent the same replies in both. Then reads a fresh
 # transmitter's configuration with transmitter-cli.exe on COM7, and has it name a Cyrillic file
 # into a file and on a console. Has transmitter-cli.exe's station configure two fresh transmitters
-# on COM4 and COM11 into a journal, and reads that back as CSV; fetches /api/state and /metrics
-# from its operator page while it commissions a unit. Runs transmitter-cli.exe's rows of what
-# Windows alone can get wrong (standard input in text mode, names of one COM port, journals named
-# as devices, a port a station holds) against one more. Finally runs the other Windows test
+# on COM4 and COM11 into a journal, and reads that back as CSV; from that journal has it write a
+# unit's label (ZPL) and certificate, which must be the bytes the Linux program makes of the same
+# row (when the build has the PDF sources, scripts/pdf-sources.sh). Fetches /api/state and
+# /metrics from its operator page while it commissions a unit. Runs transmitter-cli.exe's rows of
+# what Windows alone can get wrong (standard input in text mode, names of one COM port, journals
+# named as devices, a port a station holds) against one more. Finally runs the other Windows test
 # programs under Wine.
 #
 # Environment: NATIVE_BUILD, WINDOWS_BUILD (build folders), JOBS (build jobs, default 2),
@@ -37,15 +39,15 @@ start_both_transmitters() {
 
 step "Native build: transmitter-sim and the link test"
 cmake -S "$root" -B "$native_build" -DCONFIGURATOR_WITH_QT=OFF -DCONFIGURATOR_WERROR=ON >/dev/null
-cmake --build "$native_build" -j "$jobs" --target transmitter-sim wine_link_test
+cmake --build "$native_build" -j "$jobs" --target transmitter-sim wine_link_test transmitter-cli
 
 step "Windows build with mingw-w64"
 sqlite=$("$root/scripts/sqlite-source.sh" "$root/build-sqlite")
 httplib=$("$root/scripts/debian-source.sh" cpp-httplib "$root/build-httplib")
+pdf=$("$root/scripts/pdf-sources.sh" "$root/build-pdf-sources") || pdf=""
 cmake -S "$root" -B "$windows_build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
     -DCONFIGURATOR_WITH_QT=OFF -DCONFIGURATOR_WERROR=ON -DCONFIGURATOR_SQLITE_AMALGAMATION="$sqlite" \
-    -DCONFIGURATOR_HTTPLIB_DIR="$httplib" \
-    >/dev/null
+    -DCONFIGURATOR_HTTPLIB_DIR="$httplib" -DCONFIGURATOR_PDF_SOURCES="$pdf" >/dev/null
 cmake --build "$windows_build" -j "$jobs"
 
 step "Linux run on the pseudo-terminals"
@@ -295,6 +297,33 @@ wait "$page_pid" 2>/dev/null || true
 stop_wine
 stop_transmitters
 echo "the page at $url counted the unit on COM4: $(grep -c '' <<<"$metrics") lines of metrics"
+
+step "transmitter-cli.exe label and certificate of a unit from the journal the station wrote"
+unit=$(tr -d '\r' <"$work/station.out" | grep -oE '"unit":"[^"]+"' | head -n 1 | cut -d '"' -f 4)
+wine "$windows_build/cli/transmitter-cli.exe" label "$unit" --journal "$station_journal" \
+    >"$work/label.zpl" 2>"$work/label.err" || station_failed "transmitter-cli.exe label $unit failed"
+label=$(tr -d '\r' <"$work/label.zpl")
+[ "$(head -n 2 <<<"$label" | paste -sd ' ')" = "^XA ^CI28" ] && grep -qF "^FD$unit^FS" <<<"$label" &&
+    [ "$(tail -n 1 <<<"$label")" = "^XZ" ] ||
+    { echo "the label of $unit is not ZPL naming it:" >&2; echo "$label" >&2; exit 1; }
+echo "label: ZPL of $unit, $(wc -l <<<"$label") lines"
+if [ -n "$pdf" ]; then
+    wine "$windows_build/cli/transmitter-cli.exe" certificate "$unit" --journal "$station_journal" \
+        -o "Z:${work//\//\\}\\windows.pdf" >/dev/null 2>"$work/certificate.err" ||
+        station_failed "transmitter-cli.exe certificate $unit failed"
+    # The same row makes the same bytes whichever system makes them.
+    "$native_build/cli/transmitter-cli" certificate "$unit" --journal "$work/station.sqlite3" \
+        -o "$work/linux.pdf" >/dev/null
+    cmp "$work/windows.pdf" "$work/linux.pdf" ||
+        { echo "the certificate of $unit differs between Windows and Linux" >&2; exit 1; }
+    pdftotext "$work/windows.pdf" - 2>/dev/null | grep -qF "ГОДЕН" ||
+        { echo "the certificate of $unit does not say ГОДЕН" >&2; exit 1; }
+    echo "certificate: $(stat -c %s "$work/windows.pdf") bytes, the same as Linux makes, ГОДЕН"
+else
+    echo "certificate: not checked, this Windows build has no PDF (Debian's libharu, zlib and" \
+        "qr-code-generator sources could not be fetched)"
+fi
+stop_wine
 
 step "The Windows programs import only system DLLs: the window a GUI program, the command line a console one"
 "$root/scripts/check-windows-exe.sh" "$windows_build/app/win32/transmitter-configurator.exe"

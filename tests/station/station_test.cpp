@@ -31,11 +31,13 @@
 #include "sim/simulated_transmitter.h"
 #include "sim/trace_format.h"
 #include "station/unit_rate.h"
+#include "tests/support/label_printer.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using Devices = std::vector<std::unique_ptr<sim::SimulatedTransmitter>>;
+namespace fs = std::filesystem;
 
 const std::string kProfile =
     "--sensor K --upper 300 --lower -50 --output 4-20 --fault high "
@@ -80,6 +82,10 @@ struct StationCase {
     // The journal's rows, slot by slot: verdict, firmware and the sensor found, "pass 1.0.3 K".
     std::vector<std::string> verdicts;
     std::vector<std::string> wires;  // each device's; "N writes" counts its write frames
+    // With --certificates @CERTIFICATES@ (a folder) or @NOWHERE@ (one under a file) and
+    // --label-printer @PRINTER@: "N certificates, M labels, K failed", each certificate and
+    // label of a unit with its verdict, and K the events of those that could not be made.
+    std::string paper = {};
 };
 void PrintTo(const StationCase& row, std::ostream* os) {
     *os << row.name;
@@ -116,8 +122,15 @@ TEST_P(StationTest, ConfiguresEachUnitOnceAndJournalsIt) {
     const std::string journal_file = (folder / "journal.sqlite3").string();
     std::vector<std::string> args{"station", "--ports", ports,        "--journal", journal_file,
                                   "--batch", "b1",      "--operator", "tester"};
+    LabelPrinter printer;
+    std::ofstream(folder / "file") << "not a folder";
     std::istringstream words(row.args);
-    for (std::string word; words >> word;) args.push_back(word);
+    for (std::string word; words >> word;) {
+        if (word == "@CERTIFICATES@") word = (folder / "certificates").string();
+        if (word == "@NOWHERE@") word = (folder / "file" / "certificates").string();
+        if (word == "@PRINTER@") word = printer.Address();
+        args.push_back(word);
+    }
 
     if (row.before) row.before(devices);
     std::thread director;
@@ -147,6 +160,30 @@ TEST_P(StationTest, ConfiguresEachUnitOnceAndJournalsIt) {
         }
     }
     EXPECT_EQ(verdicts, row.verdicts);
+    if (!row.paper.empty()) {
+        int certificates = 0, labels = 0;
+        std::size_t passed = 0;
+        for (const journal::UnitRow& unit : units) {
+            certificates += fs::exists(folder / "certificates" / (unit.unit + ".pdf"));
+            passed += unit.verdict == "pass";
+        }
+        const bool printing = row.args.find("@PRINTER@") != std::string::npos;
+        for (const std::string& label : printer.Received(printing ? passed : 0)) {
+            for (const journal::UnitRow& unit : units) {
+                labels += unit.verdict == "pass" &&
+                          label.find("^FD" + unit.unit + "^FS") != std::string::npos;
+            }
+        }
+        std::size_t failed = 0;
+        for (std::size_t at = out.str().find("failed\",\"slot"); at != std::string::npos;
+             at = out.str().find("failed\",\"slot", at + 1)) {
+            ++failed;
+        }
+        EXPECT_EQ(std::to_string(certificates) + " certificates, " + std::to_string(labels) +
+                      " labels, " + std::to_string(failed) + " failed",
+                  row.paper)
+            << out.str();
+    }
     for (std::size_t i = 0; i < row.wires.size(); ++i) {
         const std::string wire = sim::HexBytes(devices[i]->ReceivedValues());
         if (row.wires[i].ends_with(" writes")) {
@@ -238,6 +275,15 @@ INSTANTIATE_TEST_SUITE_P(Slots, StationTest, ::testing::ValuesIn(std::vector<Sta
     {"a profile outside the sensor's range is refused before any port", 2, 2,
      "--sensor K --upper 2000 --lower 0 --output 4-20 --fault high --compensation on", {}, {}, 2,
      {}, {"-", "-"}},
+    {"certificates and labels: one certificate for each verdict, one label for each pass", 2, 2,
+     kProfile + " --count 2 --certificates @CERTIFICATES@ --label-printer @PRINTER@",
+     [](Devices& d) { d[1]->SetVersion({1, 0, 4}); }, {}, 1,
+     {"pass 1.0.3 K", "fail 1.0.4 -: firmware 1.0.4: its configuration reply is unknown to this "
+      "program; not written"}, {kUnit, "AA AA 43"}, "2 certificates, 1 labels, 0 failed"},
+    {"a folder that cannot be written and a dead printer are said, and change no verdict", 1, 1,
+     kProfile + " --count 1 --certificates @NOWHERE@ --label-printer 127.0.0.1:1", {}, {}, 0,
+     {"pass 1.0.3 K: label not printed: printer 127.0.0.1:1: cannot connect: Connection refused"},
+     {kUnit}, "0 certificates, 0 labels, 2 failed"},
 }));
 // clang-format on
 
