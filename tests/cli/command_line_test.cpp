@@ -613,6 +613,7 @@ TEST(CommandLineJournal, WriteAndAdjustKeepTheirRowsUnlessToldNot) {
     foreign.finished_at.clear();
     foreign.verdict.clear();
     ASSERT_TRUE(journal->Begin(foreign, error)) << error;
+    foreign.id.clear();
     foreign.batch = "Партия\x1b]0;x\x07";
     ASSERT_TRUE(journal->Begin(foreign, error)) << error;
     out.str("");
