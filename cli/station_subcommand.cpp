@@ -171,7 +171,8 @@ int RunStation(const Session& session, const Request& request, const CLI::App& c
         request.operator_name.empty() ? LoginName(session.io) : request.operator_name;
     // Listening before any slot is touched: a wrong address ends the station with nothing sent.
     std::unique_ptr<web::OperatorPage> page;
-    if (!request.http.empty()) {
+    // An --http left empty (an unset shell variable) is refused, not taken as no page.
+    if (command.count("--http") > 0) {
         std::string error;
         page = web::OperatorPage::Open(request.http,
                                        {slots, settings.batch, settings.operator_name,

@@ -217,7 +217,7 @@ def bounded_connections():
 
 def address_refused():
     taken = re.match(r"http://([^/]+)/", url).group(1)
-    for address in [taken, "1.2.3:80", "127.0.0.1:65536", "name:80"]:
+    for address in [taken, "1.2.3:80", "127.0.0.1:65536", "name:80", ""]:
         refused = subprocess.run([CLI, "station", "--ports", sims[0][1], "--sensor", "K",
                                   "--upper", "300", "--lower", "-50", "--output", "4-20",
                                   "--fault", "high", "--compensation", "on", "--journal",
