@@ -8,17 +8,18 @@ packages=(
     googletest
     libcli11-dev nlohmann-json3-dev
     libsqlite3-dev sqlite3
-    libpq-dev
-    postgresql postgresql-common  # a throwaway server for the central journal's tests
+    libpq-dev libssl-dev  # libcrypto also hashes the profile
+    postgresql postgresql-common openssl  # a throwaway server, with TLS, for the central journal's tests
     qt6-base-dev
     fonts-crosextra-carlito fonts-liberation2
     xauth xvfb
 )
 # p7zip-full opens the installer, for make release to check the programs it holds. SQLite is
 # built for Windows from Debian's source package (scripts/sqlite-source.sh): dpkg-dev unpacks it
-# and tcl puts its amalgamation together.
+# and tcl puts its amalgamation together. libpq and OpenSSL likewise (scripts/mingw-libs.sh),
+# with perl for OpenSSL's build.
 if [ "${1:-}" = "--windows" ]; then
-    packages+=(g++-mingw-w64-x86-64-posix wine64 wine nsis p7zip-full dpkg-dev tcl)
+    packages+=(g++-mingw-w64-x86-64-posix wine64 wine nsis p7zip-full dpkg-dev tcl perl)
 fi
 # The Debian package: dpkg-shlibdeps and file for its dependencies, lintian to check it, man-db
 # to find its manual page once installed.
