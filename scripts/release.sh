@@ -60,8 +60,12 @@ step "The Windows programs and their installer"
 # SQLite, which they hold, is made from Debian's sqlite3 source into build-sqlite/, outside the
 # export, and kept there across releases; the folder it lies in does not reach the programs.
 sqlite=$(./scripts/sqlite-source.sh build-sqlite)
+# libpq and OpenSSL likewise, into build-mingw-libs/, or into the cache release-check shares
+# between its clones; its folder is named after what went into it, so no other build is taken.
+libpq=$(./scripts/mingw-libs.sh "${CONFIGURATOR_MINGW_LIBS_CACHE:-build-mingw-libs}")
 cmake -S "$src" -B "$work/windows" -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-w64.cmake" \
-    "${release_options[@]}" -DCONFIGURATOR_SQLITE_AMALGAMATION="$sqlite"
+    "${release_options[@]}" -DCONFIGURATOR_SQLITE_AMALGAMATION="$sqlite" \
+    -DCONFIGURATOR_LIBPQ_MINGW="$libpq"
 windows_programs=(transmitter-configurator transmitter-cli)
 cmake --build "$work/windows" -j "$jobs" --target "${windows_programs[@]}"
 cmake --build "$work/windows" --target windows-installer
