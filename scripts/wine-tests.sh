@@ -8,8 +8,9 @@
 # must have received the same messages and sent the same replies in both. Then reads a fresh
 # transmitter's configuration with transmitter-cli.exe on COM7, and has it name a Cyrillic file
 # into a file and on a console. Has transmitter-cli.exe's station configure two fresh transmitters
-# on COM4 and COM11 into a journal, and reads that back as CSV. Finally runs the other Windows
-# test programs under Wine.
+# on COM4 and COM11 into a journal, and reads that back as CSV. Runs the central journal's cases
+# (tests/central) with transmitter-cli.exe's stations forwarding over TLS to a throwaway
+# PostgreSQL from pg_virtualenv. Finally runs the other Windows test programs under Wine.
 #
 # Environment: NATIVE_BUILD, WINDOWS_BUILD (build folders), JOBS (build jobs, default 2),
 # KEEP_WINE_WORK=1 (keep the prefix and the logs).
@@ -32,15 +33,16 @@ start_both_transmitters() {
     second_port=$port
 }
 
-step "Native build: transmitter-sim and the link test"
+step "Native build: transmitter-sim, the link test and the central journal's test"
 cmake -S "$root" -B "$native_build" -DCONFIGURATOR_WITH_QT=OFF -DCONFIGURATOR_WERROR=ON >/dev/null
-cmake --build "$native_build" -j "$jobs" --target transmitter-sim wine_link_test
+cmake --build "$native_build" -j "$jobs" --target transmitter-sim wine_link_test central_test
 
 step "Windows build with mingw-w64"
 sqlite=$("$root/scripts/sqlite-source.sh" "$root/build-sqlite")
+libpq=$("$root/scripts/mingw-libs.sh" "$root/build-mingw-libs")
 cmake -S "$root" -B "$windows_build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
     -DCONFIGURATOR_WITH_QT=OFF -DCONFIGURATOR_WERROR=ON -DCONFIGURATOR_SQLITE_AMALGAMATION="$sqlite" \
-    >/dev/null
+    -DCONFIGURATOR_LIBPQ_MINGW="$libpq" >/dev/null
 cmake --build "$windows_build" -j "$jobs"
 
 step "Linux run on the pseudo-terminals"
@@ -186,6 +188,13 @@ for device in wine-station-a wine-station-b; do
     [ "$wire" = "$unit_wire" ] || { echo "$device received $wire, not $unit_wire" >&2; exit 1; }
 done
 echo "exit 0, two units passed on COM4 and COM11 and in the CSV, each received as $unit_wire"
+
+step "transmitter-cli.exe station --central to a throwaway PostgreSQL, over TLS with verify-full"
+# The central journal's own cases, with the stations run by the Windows program.
+CENTRAL_TEST_WINDOWS_CLI="$windows_build/cli/transmitter-cli.exe" pg_virtualenv \
+    "$native_build/tests/central/central_test" \
+    --gtest_filter='*TwoStations*:*ServerStopped*:*VerifyFull*' --gtest_brief=1
+stop_wine
 
 step "The Windows programs import only system DLLs: the window a GUI program, the command line a console one"
 "$root/scripts/check-windows-exe.sh" "$windows_build/app/win32/transmitter-configurator.exe"
