@@ -92,9 +92,20 @@ echo "mingw-libs: building libpq $pg_version for $host" >&2
 
 rm -rf "$result.new"
 mkdir -p "$result.new/include" "$result.new/lib"
-cp "$ssl/libssl.a" "$ssl/libcrypto.a" "$work/postgresql/src/interfaces/libpq/libpq.a" \
+cp "$ssl/libssl.a" "$ssl/libcrypto.a" \
     "$work/postgresql/src/common/libpgcommon_shlib.a" "$work/postgresql/src/port/libpgport_shlib.a" \
     "$result.new/lib/"
+# On Windows libpq's own libpq.a is the DLL's import library: the static one is made here from
+# the same objects, without the DLL's version resource, which would give the programs its name.
+(cd "$work/postgresql/src/interfaces/libpq" &&
+    LC_ALL=C ls -- *.o | grep -vx win32ver.o | xargs $host-ar rcs "$result.new/lib/libpq.a")
+# Its own small pthread for Windows has the names of the winpthreads functions that mingw-w64's
+# C++ threads link, with other types: each keeps its own under a name of its own.
+renames=$($host-nm "$result.new/lib/libpq.a" 2>/dev/null |
+          awk '$2 == "T" && $3 ~ /^pthread_/ { printf " --redefine-sym %s=pq_%s", $3, $3 }')
+[ -n "$renames" ] || fail "no pthread functions of libpq's own in its objects"
+# shellcheck disable=SC2086
+$host-objcopy -D $renames "$result.new/lib/libpq.a"
 cp -r "$ssl/include/openssl" "$result.new/include/"
 cp "$work/postgresql/src/interfaces/libpq/libpq-fe.h" \
     "$work/postgresql/src/include/postgres_ext.h" "$work/postgresql/src/include/pg_config_ext.h" \
