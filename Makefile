@@ -203,11 +203,12 @@ bench-central: deps
 		./build/tests/central/central_test --gtest_also_run_disabled_tests --gtest_filter='*Bench*'
 	@echo "== transmitter-cli.exe under Wine"
 	prefix=$$(mktemp -d /tmp/bench-central-wine.XXXXXX) && \
-	WINEPREFIX=$$prefix WINEDEBUG=-all WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml=" \
+	export WINEPREFIX=$$prefix WINEDEBUG=-all WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml=" && \
+	{ wineboot -i >/dev/null 2>&1 || true; } && \
 		CENTRAL_TEST_WINDOWS_CLI=$(CURDIR)/build-wine/cli/transmitter-cli.exe \
 		BENCH_SECONDS=$(or $(BENCH_SECONDS),60) pg_virtualenv ./build/tests/central/central_test \
 		--gtest_also_run_disabled_tests --gtest_filter='*Bench*'; \
-	status=$$?; WINEPREFIX=$$prefix wineserver -k; rm -rf $$prefix; exit $$status
+	status=$$?; wineserver -k; rm -rf $$prefix; exit $$status
 
 # A benchmark, not a test (neither `make test` nor CI runs it): each operation of the real window,
 # offscreen, against the simulated transmitter, RUNS times (default 5), worst and median: the
