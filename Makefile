@@ -36,7 +36,8 @@ test-tsan: deps
 
 clean:
 	rm -rf build build-asan build-tsan build-wine build-wine-native build-windows build-fuzz build-package \
-		build-release build-uart build-bench build-sqlite build-httplib build-pdf-sources dist
+		build-release build-uart build-bench build-sqlite build-httplib build-pdf-sources \
+		build-mingw-libs dist
 
 # The configurator on a simulated transmitter. Without a display it takes the scripted tour
 # instead, on Qt's offscreen platform, with a picture of the window per step in demo-tour/.
@@ -116,17 +117,20 @@ fuzz:
 # compiled in, from Debian's source made once into build-sqlite/ (scripts/sqlite-source.sh), and so
 # is cpp-httplib, the operator page's server, from Debian's source in build-httplib/, and so are
 # libharu, zlib and qrcodegen for the certificates (build-pdf-sources/, scripts/pdf-sources.sh;
-# without them the programs make labels but no PDF).
+# without them the programs make labels but no PDF); libpq with OpenSSL linked in, cross-built
+# from Debian's sources once into build-mingw-libs/ (scripts/mingw-libs.sh, a few minutes the
+# first time).
 .PHONY: windows
 windows:
 	./scripts/install-deps.sh --windows
 	sqlite=$$(./scripts/sqlite-source.sh build-sqlite) && \
 	httplib=$$(./scripts/debian-source.sh cpp-httplib build-httplib) && \
 	pdf=$$(./scripts/pdf-sources.sh build-pdf-sources || echo "") && \
+	libpq=$$(./scripts/mingw-libs.sh build-mingw-libs) && \
 	cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64.cmake \
 		-DCONFIGURATOR_TESTS=OFF -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" \
 		-DCONFIGURATOR_SQLITE_AMALGAMATION="$$sqlite" -DCONFIGURATOR_HTTPLIB_DIR="$$httplib" \
-		-DCONFIGURATOR_PDF_SOURCES="$$pdf" $(CMAKE_FLAGS)
+		-DCONFIGURATOR_PDF_SOURCES="$$pdf" -DCONFIGURATOR_LIBPQ_MINGW="$$libpq" $(CMAKE_FLAGS)
 	cmake --build build-windows -j $(JOBS) --target transmitter-configurator transmitter-cli
 	./scripts/check-windows-exe.sh build-windows/app/win32/transmitter-configurator.exe
 	./scripts/check-windows-exe.sh --console build-windows/cli/transmitter-cli.exe
@@ -201,12 +205,29 @@ bench-paper: deps
 # a central journal on a throwaway PostgreSQL for BENCH_SECONDS (default 60), the time from each
 # unit's local commit to its central row, median and 99th percentile (target p99 within 1 s), and
 # the rate at which one forwarder catches up with 20,000 rows an outage left (target 500 rows/s).
+# Over TLS, first transmitter-cli, then transmitter-cli.exe under Wine in a prefix of its own.
 .PHONY: bench-central
 bench-central: deps
+	./scripts/install-deps.sh --windows
 	cmake -S . -B build $(CMAKE_FLAGS)
 	cmake --build build -j $(JOBS) --target central_test transmitter-cli
-	BENCH_SECONDS=$(or $(BENCH_SECONDS),60) pg_virtualenv ./build/tests/central/central_test \
-		--gtest_also_run_disabled_tests --gtest_filter='*Bench*'
+	sqlite=$$(./scripts/sqlite-source.sh build-sqlite) && \
+	libpq=$$(./scripts/mingw-libs.sh build-mingw-libs) && \
+	cmake -S . -B build-wine -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-w64.cmake \
+		-DCONFIGURATOR_WITH_QT=OFF -DCONFIGURATOR_WERROR=ON \
+		-DCONFIGURATOR_SQLITE_AMALGAMATION="$$sqlite" -DCONFIGURATOR_LIBPQ_MINGW="$$libpq" >/dev/null
+	cmake --build build-wine -j $(JOBS) --target transmitter-cli
+	@echo "== transmitter-cli on Linux"
+	BENCH_SECONDS=$(or $(BENCH_SECONDS),60) CENTRAL_TEST_TLS=1 pg_virtualenv \
+		./build/tests/central/central_test --gtest_also_run_disabled_tests --gtest_filter='*Bench*'
+	@echo "== transmitter-cli.exe under Wine"
+	prefix=$$(mktemp -d /tmp/bench-central-wine.XXXXXX) && \
+	export WINEPREFIX=$$prefix WINEDEBUG=-all WINEARCH=win64 WINEDLLOVERRIDES="mscoree,mshtml=" && \
+	{ wineboot -i >/dev/null 2>&1 || true; } && \
+		CENTRAL_TEST_WINDOWS_CLI=$(CURDIR)/build-wine/cli/transmitter-cli.exe \
+		BENCH_SECONDS=$(or $(BENCH_SECONDS),60) pg_virtualenv ./build/tests/central/central_test \
+		--gtest_also_run_disabled_tests --gtest_filter='*Bench*'; \
+	status=$$?; wineserver -k; rm -rf $$prefix; exit $$status
 
 # A benchmark, not a test (neither `make test` nor CI runs it): each operation of the real window,
 # offscreen, against the simulated transmitter, RUNS times (default 5), worst and median: the

@@ -1,9 +1,14 @@
 #include "journal/central.h"
 
 #include <libpq-fe.h>
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
 #include <netdb.h>
 #include <poll.h>
 #include <sys/socket.h>
+#endif
 
 #include <algorithm>
 #include <cctype>
@@ -124,14 +129,27 @@ bool Ready(PGconn* connection, bool write, Clock::time_point deadline,
             error = "the server did not answer in time";
             return false;
         }
+        const int slice = static_cast<int>(std::min<long long>(left.count(), 100));
+#ifdef _WIN32
+        // libpq's socket is a SOCKET in an int; Windows reports its errors apart from errno.
+        WSAPOLLFD wait{static_cast<SOCKET>(PQsocket(connection)),
+                       static_cast<short>(write ? POLLOUT : POLLIN), 0};
+        const int polled = ::WSAPoll(&wait, 1, slice);
+        if (polled > 0) return true;
+        if (polled < 0) {
+            error = "waiting for the server failed (Windows sockets error " +
+                    std::to_string(::WSAGetLastError()) + ")";
+            return false;
+        }
+#else
         pollfd wait{PQsocket(connection), static_cast<short>(write ? POLLOUT : POLLIN), 0};
-        const int polled =
-            ::poll(&wait, 1, static_cast<int>(std::min<long long>(left.count(), 100)));
+        const int polled = ::poll(&wait, 1, slice);
         if (polled > 0) return true;
         if (polled < 0 && errno != EINTR) {
             error = std::strerror(errno);
             return false;
         }
+#endif
     }
 }
 

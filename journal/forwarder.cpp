@@ -18,7 +18,11 @@ constexpr auto kLastPassLimit = 5s;
 std::string LocalMinute() {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
+#ifdef _WIN32
+    ::localtime_s(&local, &now);
+#else
     ::localtime_r(&now, &local);
+#endif
     char text[8];
     std::strftime(text, sizeof text, "%H:%M", &local);
     return text;

@@ -18,8 +18,10 @@ fi
 exe=$1
 objdump=${2:-x86_64-w64-mingw32-objdump}
 
-# Windows' own libraries, the C runtime that ships with it, and the API sets.
-allowed='^(kernel32|user32|gdi32|comctl32|comdlg32|advapi32|shell32|ole32|oleaut32|uxtheme|shlwapi|version|ws2_32|msvcrt|ucrtbase|ntdll|setupapi|cfgmgr32|api-ms-win-[a-z0-9-]+)\.dll$'
+# Windows' own libraries, the C runtime that ships with it, and the API sets. The central
+# journal's TLS adds the certificate store (crypt32), the random source (bcrypt) and the Windows
+# logins libpq may use (secur32), all part of Windows since Vista.
+allowed='^(kernel32|user32|gdi32|comctl32|comdlg32|advapi32|shell32|ole32|oleaut32|uxtheme|shlwapi|version|ws2_32|crypt32|bcrypt|secur32|msvcrt|ucrtbase|ntdll|setupapi|cfgmgr32|api-ms-win-[a-z0-9-]+)\.dll$'
 
 headers=$("$objdump" -p "$exe")
 status=0

@@ -120,9 +120,17 @@ apt_options=(
 
 apt-get "${apt_options[@]}" update >"$work/apt-update.log" 2>&1 ||
     fail "apt-get update of $work/etc/sources.list failed: see $work/apt-update.log"
-(cd "$work/src" && apt-get "${apt_options[@]}" source --download-only "$package") \
-    >"$work/apt-source.log" 2>&1 ||
-    fail "apt-get source $package failed: see $work/apt-source.log"
+# A mirror may lag behind the security suite's index, which then names files it does not
+# hold yet; the release's own suite is the fallback, said aloud.
+if ! (cd "$work/src" && apt-get "${apt_options[@]}" source --download-only "$package") \
+    >"$work/apt-source.log" 2>&1; then
+    echo "debian-source: the newest $package could not be fetched; taking $codename's own" >&2
+    rm -rf "$work/src"
+    mkdir -p "$work/src"
+    (cd "$work/src" && apt-get "${apt_options[@]}" source --download-only "$package/$codename") \
+        >>"$work/apt-source.log" 2>&1 ||
+        fail "apt-get source $package failed: see $work/apt-source.log"
+fi
 dsc=$(find "$work/src" -maxdepth 1 -name "${package}_*.dsc")
 [ "$(wc -l <<<"$dsc")" -eq 1 ] && [ -n "$dsc" ] || fail "expected one $package .dsc in $work/src"
 # apt has checked the files against the suite's signed index; dpkg-source need not know the key.

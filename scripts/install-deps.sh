@@ -9,10 +9,10 @@ packages=(
     libcli11-dev nlohmann-json3-dev
     libcpp-httplib-dev  # the station's operator page
     libsqlite3-dev sqlite3
-    libpq-dev
+    libpq-dev libssl-dev  # libcrypto also hashes the profile
     libhpdf-dev libqrcodegen-dev fonts-dejavu-core fonttools  # certificates: PDF, QR code, font
     poppler-utils qpdf zbar-tools  # the certificates' tests read them as their readers would
-    postgresql postgresql-common  # a throwaway server for the central journal's tests
+    postgresql postgresql-common openssl  # a throwaway server, with TLS, for the central journal's tests
     qt6-base-dev
     fonts-crosextra-carlito fonts-liberation2
     xauth xvfb
@@ -21,9 +21,10 @@ packages=(
 )
 # p7zip-full opens the installer, for make release to check the programs it holds. SQLite is
 # built for Windows from Debian's source package (scripts/sqlite-source.sh): dpkg-dev unpacks it
-# and tcl puts its amalgamation together; cpp-httplib's header comes the same way.
+# and tcl puts its amalgamation together; cpp-httplib's header comes the same way. libpq and
+# OpenSSL likewise (scripts/mingw-libs.sh), with perl for OpenSSL's build.
 if [ "${1:-}" = "--windows" ]; then
-    packages+=(g++-mingw-w64-x86-64-posix wine64 wine nsis p7zip-full dpkg-dev tcl curl)
+    packages+=(g++-mingw-w64-x86-64-posix wine64 wine nsis p7zip-full dpkg-dev tcl curl perl)
 fi
 # The Debian package: dpkg-shlibdeps and file for its dependencies, lintian to check it, man-db
 # to find its manual page once installed.

@@ -17,6 +17,10 @@ commit=$(git rev-parse --verify HEAD^{commit})
 version=$(git show "$commit:CMakeLists.txt" |
           sed -n 's/^project([^)]*VERSION \([0-9][0-9.]*\).*/\1/p')
 scratch=$(mktemp -d /tmp/release-check.XXXXXX)
+# Both clones take libpq and OpenSSL for Windows from this tree's cache (scripts/mingw-libs.sh),
+# built once: building them in each clone would cost minutes for bytes that must come out the
+# same anyway, which mingw-libs.sh's own builds show.
+export CONFIGURATOR_MINGW_LIBS_CACHE=${CONFIGURATOR_MINGW_LIBS_CACHE:-$root/build-mingw-libs}
 first=$scratch/first/transmitter-configurator
 second=$scratch/second-build-elsewhere/tc
 

@@ -66,9 +66,13 @@ httplib=$(./scripts/debian-source.sh cpp-httplib build-httplib)
 # build-pdf-sources/. Where apt cannot fetch them the programs make labels but no PDF: said here.
 pdf=$(./scripts/pdf-sources.sh build-pdf-sources) ||
     { echo "release: the Windows programs go without certificates (no PDF sources)" >&2; pdf=""; }
+# libpq and OpenSSL likewise, into build-mingw-libs/, or into the cache release-check shares
+# between its clones; its folder is named after what went into it, so no other build is taken.
+libpq=$(./scripts/mingw-libs.sh "${CONFIGURATOR_MINGW_LIBS_CACHE:-build-mingw-libs}")
 cmake -S "$src" -B "$work/windows" -DCMAKE_TOOLCHAIN_FILE="$src/cmake/mingw-w64.cmake" \
     "${release_options[@]}" -DCONFIGURATOR_SQLITE_AMALGAMATION="$sqlite" \
-    -DCONFIGURATOR_HTTPLIB_DIR="$httplib" -DCONFIGURATOR_PDF_SOURCES="$pdf"
+    -DCONFIGURATOR_HTTPLIB_DIR="$httplib" -DCONFIGURATOR_PDF_SOURCES="$pdf" \
+    -DCONFIGURATOR_LIBPQ_MINGW="$libpq"
 windows_programs=(transmitter-configurator transmitter-cli)
 cmake --build "$work/windows" -j "$jobs" --target "${windows_programs[@]}"
 cmake --build "$work/windows" --target windows-installer

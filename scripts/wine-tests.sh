@@ -13,8 +13,9 @@
 # row (when the build has the PDF sources, scripts/pdf-sources.sh). Fetches /api/state and
 # /metrics from its operator page while it commissions a unit. Runs transmitter-cli.exe's rows of
 # what Windows alone can get wrong (standard input in text mode, names of one COM port, journals
-# named as devices, a port a station holds) against one more. Finally runs the other Windows test
-# programs under Wine.
+# named as devices, a port a station holds) against one more. Runs the central journal's cases
+# (tests/central) with transmitter-cli.exe's stations forwarding over TLS to a throwaway
+# PostgreSQL from pg_virtualenv. Finally runs the other Windows test programs under Wine.
 #
 # Environment: NATIVE_BUILD, WINDOWS_BUILD (build folders), JOBS (build jobs, default 2),
 # KEEP_WINE_WORK=1 (keep the prefix and the logs).
@@ -37,17 +38,20 @@ start_both_transmitters() {
     second_port=$port
 }
 
-step "Native build: transmitter-sim and the link test"
+step "Native build: transmitter-sim, the link test and the central journal's test"
 cmake -S "$root" -B "$native_build" -DCONFIGURATOR_WITH_QT=OFF -DCONFIGURATOR_WERROR=ON >/dev/null
-cmake --build "$native_build" -j "$jobs" --target transmitter-sim wine_link_test transmitter-cli
+cmake --build "$native_build" -j "$jobs" --target transmitter-sim wine_link_test transmitter-cli \
+    central_test
 
 step "Windows build with mingw-w64"
 sqlite=$("$root/scripts/sqlite-source.sh" "$root/build-sqlite")
 httplib=$("$root/scripts/debian-source.sh" cpp-httplib "$root/build-httplib")
 pdf=$("$root/scripts/pdf-sources.sh" "$root/build-pdf-sources") || pdf=""
+libpq=$("$root/scripts/mingw-libs.sh" "$root/build-mingw-libs")
 cmake -S "$root" -B "$windows_build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
     -DCONFIGURATOR_WITH_QT=OFF -DCONFIGURATOR_WERROR=ON -DCONFIGURATOR_SQLITE_AMALGAMATION="$sqlite" \
-    -DCONFIGURATOR_HTTPLIB_DIR="$httplib" -DCONFIGURATOR_PDF_SOURCES="$pdf" >/dev/null
+    -DCONFIGURATOR_HTTPLIB_DIR="$httplib" -DCONFIGURATOR_PDF_SOURCES="$pdf" \
+    -DCONFIGURATOR_LIBPQ_MINGW="$libpq" >/dev/null
 cmake --build "$windows_build" -j "$jobs"
 
 step "Linux run on the pseudo-terminals"
@@ -323,6 +327,12 @@ else
     echo "certificate: not checked, this Windows build has no PDF (Debian's libharu, zlib and" \
         "qr-code-generator sources could not be fetched)"
 fi
+
+step "transmitter-cli.exe station --central to a throwaway PostgreSQL, over TLS with verify-full"
+# The central journal's own cases, with the stations run by the Windows program.
+CENTRAL_TEST_WINDOWS_CLI="$windows_build/cli/transmitter-cli.exe" pg_virtualenv \
+    "$native_build/tests/central/central_test" \
+    --gtest_filter='*TwoStations*:*ServerStopped*:*VerifyFull*' --gtest_brief=1
 stop_wine
 
 step "The Windows programs import only system DLLs: the window a GUI program, the command line a console one"

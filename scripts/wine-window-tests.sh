@@ -57,10 +57,10 @@ cmake --build "$native_build" -j "$jobs" --target transmitter-sim
 step "Windows build with mingw-w64: the program and its window driver"
 sqlite=$("$root/scripts/sqlite-source.sh" "$root/build-sqlite")
 httplib=$("$root/scripts/debian-source.sh" cpp-httplib "$root/build-httplib")
+libpq=$("$root/scripts/mingw-libs.sh" "$root/build-mingw-libs")
 cmake -S "$root" -B "$windows_build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
     -DCONFIGURATOR_WITH_QT=OFF -DCONFIGURATOR_WERROR=ON -DCONFIGURATOR_SQLITE_AMALGAMATION="$sqlite" \
-    -DCONFIGURATOR_HTTPLIB_DIR="$httplib" \
-    >/dev/null
+    -DCONFIGURATOR_HTTPLIB_DIR="$httplib" -DCONFIGURATOR_LIBPQ_MINGW="$libpq" >/dev/null
 targets=(window_test)
 [ -n "${PROGRAM:-}" ] || targets+=(transmitter-configurator)
 cmake --build "$windows_build" -j "$jobs" --target "${targets[@]}"

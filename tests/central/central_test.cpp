@@ -2,6 +2,8 @@
 // pg_virtualenv starts for this test and the test stops and starts: whatever happens to the
 // server or to a station, every unit the stations commit reaches the central journal once, as
 // it stands in the station's own journal, and a station that cannot reach the server goes on.
+// With CENTRAL_TEST_WINDOWS_CLI naming transmitter-cli.exe, the stations are that program under
+// Wine, on COM ports mapped to the fixtures, and every station reaches the server over TLS.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -43,6 +45,7 @@ enum class Trouble {
     kRefusedRow,   // the journal holds a row from elsewhere whose operator is no UTF-8
     kInterrupted,  // Ctrl+C while a unit's begun row is in the central journal
     kPrefixHeld,   // another station numbers its units with this one's prefix
+    kTls, kTlsOtherName, kTlsOtherCa,  // the station asks for sslmode=verify-full
 };
 
 struct Scenario {
@@ -66,7 +69,13 @@ const Scenario kScenarios[] = {
     {"RowTheServerRefusesIsSetAsideAndEveryOtherGoes", 1, 1, Trouble::kRefusedRow, ""},
     {"UnitInterruptedByCtrlCIsCompletedCentrally", 1, 2, Trouble::kInterrupted, ""},
     {"StationWhosePrefixAnotherHoldsIsToldAndForwards", 1, 1, Trouble::kPrefixHeld, ""},
+    {"VerifyFullReachesTheServerThePlantsCaSigned", 1, 1, Trouble::kTls, ""},
+    {"VerifyFullRefusesACertificateForAnotherName", 1, 1, Trouble::kTlsOtherName,
+     "does not match host name"},
+    {"VerifyFullRefusesACertificateFromAnotherCa", 1, 1, Trouble::kTlsOtherCa,
+     "certificate verify failed"},
 };
+const char* const kWindowsCli = std::getenv("CENTRAL_TEST_WINDOWS_CLI");
 
 void PrintTo(const Scenario& scenario, std::ostream* out) {
     *out << scenario.name;
@@ -75,13 +84,18 @@ void PrintTo(const Scenario& scenario, std::ostream* out) {
 // What a command printed, standard error included.
 std::string Shell(const std::string& command) {
     std::string output;
-    if (FILE* pipe = ::popen((command + " 2>&1").c_str(), "r")) {
+    if (FILE* pipe = ::popen(("(" + command + ") 2>&1").c_str(), "r")) {
         char chunk[4096];
         for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
             output.append(chunk, n);
         ::pclose(pipe);
     }
     return output;
+}
+
+std::string Cli(const std::string& arguments) {
+    return Shell((kWindowsCli ? "wine " + std::string(kWindowsCli) : TRANSMITTER_CLI) + " " +
+                 arguments);
 }
 
 // As the server's administrator (pg_virtualenv's login).
@@ -129,7 +143,7 @@ struct Station {
         for (int i = 0; i < slots; ++i) {
             held.push_back(::open(fixtures.emplace_back().PortPath().c_str(),
                                   O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-            ports += (i == 0 ? "" : ",") + fixtures.back().PortPath();
+            slot_names.push_back(fixtures.back().PortPath());
         }
         swapped.resize(fixtures.size());
         out_since.resize(fixtures.size());
@@ -154,7 +168,7 @@ struct Station {
             if (out_since[slot] && Clock::now() - *out_since[slot] > 2500ms) {
                 fixtures[slot].PutIn();
                 out_since[slot].reset();
-            } else if (!out_since[slot] && Ended(fixtures[slot].PortPath()) > swapped[slot]) {
+            } else if (!out_since[slot] && Ended(slot_names[slot]) > swapped[slot]) {
                 fixtures[slot].TakeOut();
                 out_since[slot] = Clock::now();
                 ++swapped[slot];
@@ -164,7 +178,7 @@ struct Station {
 
     std::deque<sim::SimulatedTransmitter> fixtures;
     std::vector<int> held;
-    std::string ports;
+    std::vector<std::string> slot_names;  // as the station names them
     fs::path journal, output;
     pid_t pid = 0;
     std::vector<int> swapped;
@@ -182,16 +196,45 @@ class CentralFixture : public ::testing::Test {
         fs::create_directories(folder_);
         Psql("postgres", "CREATE ROLE station LOGIN PASSWORD 'station-pw'");
         Psql("postgres", "CREATE DATABASE " + database_);
-        const std::string listed = Shell(TRANSMITTER_CLI " journal --central dbname=" + database_);
+        const std::string listed = Cli("journal --central dbname=" + database_);
         ASSERT_EQ(listed.rfind("UNIT", 0), 0u) << listed;
         Psql(database_, "GRANT SELECT, INSERT, UPDATE ON units TO station");
         Psql(database_, "GRANT SELECT ON schema_version TO station");
         Psql(database_, "GRANT SELECT, INSERT ON prefixes TO station");
+        if (kWindowsCli || std::getenv("CENTRAL_TEST_TLS")) ServeTls(Trouble::kTls);
+    }
+    // The plant's CA, made here, and the server's certificate: for this host and from that CA,
+    // for another name, or from another CA.
+    void ServeTls(Trouble trouble) {
+        const fs::path tls = folder_ / database_;
+        fs::create_directories(tls);
+        const std::string name = trouble == Trouble::kTlsOtherName ? "central.example" : "localhost";
+        const std::string ca = trouble == Trouble::kTlsOtherCa ? "other" : "plant";
+        const std::string make = "cd " + tls.string() +
+                                 " && openssl req -x509 -newkey ec -pkeyopt "
+                                 "ec_paramgen_curve:P-256 -nodes -days 2 ";
+        for (const std::string issuer : {"plant", "other"})
+            Shell(make + "-subj /CN=" + issuer + " -keyout " + issuer + ".key -out " + issuer + ".crt");
+        Shell(make + "-subj /CN=" + name + " -addext basicConstraints=CA:FALSE -addext " +
+              "subjectAltName=DNS:" + name + " -CA " + ca + ".crt -CAkey " + ca + ".key " +
+              "-keyout server.key -out server.crt && chmod 600 server.key && chown " +
+              "--reference=\"$(psql -XAtc 'SHOW data_directory')\" server.key server.crt");
+        Psql("postgres", "ALTER SYSTEM SET ssl_cert_file = '" + (tls / "server.crt").string() + "'");
+        Psql("postgres", "ALTER SYSTEM SET ssl_key_file = '" + (tls / "server.key").string() + "'");
+        Psql("postgres", "ALTER SYSTEM SET ssl = on");
+        Psql("postgres", "SELECT pg_reload_conf()");
+        while (Psql("postgres", "SHOW ssl_key_file") != (tls / "server.key").string() + "\n")
+            std::this_thread::sleep_for(100ms);
+        tls_ = " host=localhost sslmode=verify-full sslrootcert=" + (tls / "plant.crt").string();
     }
     void TearDown() override {
         done_ = true;
         if (swapper_.joinable()) swapper_.join();
         stations_.clear();
+        if (!tls_.empty()) {
+            Psql("postgres", "ALTER SYSTEM RESET ALL");
+            Psql("postgres", "SELECT pg_reload_conf()");
+        }
         fs::remove_all(folder_);
     }
 
@@ -206,7 +249,7 @@ class CentralFixture : public ::testing::Test {
     // Forwarding as the stations' login, unless the trouble leaves nothing to forward to.
     void Start(Station& station, int count, Trouble trouble = Trouble::kNone) {
         std::vector<std::string> words{
-            "station", "--ports",   station.ports,  "--sensor", "K",
+            "station", "--ports",   "--sensor", "K",
             "--upper", "300",       "--lower",      "-50",      "--output",
             "4-20",    "--fault",   "high",         "--json",   "--compensation",
             "on",      "--journal", station.journal};
@@ -214,9 +257,14 @@ class CentralFixture : public ::testing::Test {
         const bool away = trouble == Trouble::kNoServer;
         if (trouble != Trouble::kImportedTwice) {
             words.insert(words.end(), {"--central", "dbname=" + database_ +
-                                                        (away ? " port=1" : " user=station")});
+                                                        (away ? " port=1" : " user=station") + tls_});
         }
-        words.insert(words.begin(), TRANSMITTER_CLI);
+        if (!swapper_.joinable() && kWindowsCli) MapComPorts();
+        std::string ports;
+        for (const std::string& slot : station.slot_names) ports += (ports.empty() ? "" : ",") + slot;
+        words.insert(words.begin() + 2, ports);
+        words.insert(words.begin(), kWindowsCli ? kWindowsCli : TRANSMITTER_CLI);
+        if (kWindowsCli) words.insert(words.begin(), "wine");
         std::vector<char*> argv;
         for (std::string& word : words) argv.push_back(word.data());
         argv.push_back(nullptr);
@@ -226,7 +274,7 @@ class CentralFixture : public ::testing::Test {
             ::dup2(out, STDOUT_FILENO);
             ::dup2(out, STDERR_FILENO);
             ::setenv("PGPASSWORD", trouble == Trouble::kNoLogin ? "wrong" : "station-pw", 1);
-            ::execv(argv[0], argv.data());
+            ::execvp(argv[0], argv.data());
             ::_exit(127);
         }
         ::close(out);
@@ -238,6 +286,20 @@ class CentralFixture : public ::testing::Test {
             });
         }
     }
+    // Wine makes its COM devices when it starts, from the ports its registry lists.
+    void MapComPorts() {
+        std::string ports = "Windows Registry Editor Version 5.00\n\n"
+                            "[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\n";
+        int number = 0;
+        for (Station& station : stations_) {
+            for (std::string& slot : station.slot_names) {
+                ports += "\"COM" + std::to_string(++number) + "\"=\"" + slot + "\"\n";
+                slot = "COM" + std::to_string(number);
+            }
+        }
+        Shell("printf '%s' '" + ports + "' >" + (folder_ / "ports.reg").string() + " && wine reg " +
+              "import Z:" + (folder_ / "ports.reg").string() + " && wineserver -k; wineserver -w");
+    }
     void WaitForEnded(int units) const {
         for (int sum = 0; sum < units; std::this_thread::sleep_for(100ms)) {
             sum = 0;
@@ -248,6 +310,7 @@ class CentralFixture : public ::testing::Test {
     const fs::path folder_ =
         fs::temp_directory_path() / ("central_test-" + std::to_string(::getpid()));
     std::string database_;
+    std::string tls_;  // what a station's URL adds for TLS
     std::deque<Station> stations_;
     std::atomic<bool> done_{false};
     std::thread swapper_;
@@ -262,6 +325,7 @@ TEST_P(CentralJournal, HoldsEveryCommittedUnitOnce) {
     const Scenario& scenario = GetParam();
     const int per_station = 2 * scenario.units;
     for (int i = 0; i < scenario.stations; ++i) AddStation(2);
+    if (scenario.trouble >= Trouble::kTls) ServeTls(scenario.trouble);
     char host[256] = {};
     ::gethostname(host, sizeof host - 1);
     std::string error;
@@ -329,7 +393,7 @@ TEST_P(CentralJournal, HoldsEveryCommittedUnitOnce) {
         if (scenario.trouble != Trouble::kImportedTwice) break;
         const std::string file = stations_[0].journal.string();
         EXPECT_EQ(
-            Shell(TRANSMITTER_CLI " journal --central dbname=" + database_ + " --import " + file),
+            Cli("journal --central dbname=" + database_ + " --import " + file),
             file + ": 2 units, " + changed + " added or completed\n");
     }
     if (scenario.trouble == Trouble::kRefusedRow) {
@@ -358,11 +422,15 @@ TEST_P(CentralJournal, HoldsEveryCommittedUnitOnce) {
     if (*scenario.reason == '\0') {
         EXPECT_EQ(Lines(Psql(database_, kRowText)), local);
         if (scenario.trouble == Trouble::kImportedTwice) return;
-        // pg_virtualenv's server offers no TLS: said so, and the listing names each station.
-        EXPECT_NE(output.find("\"reachable\":true,\"encrypted\":false,\"verified\":false"),
-                  std::string::npos)
-            << output;
-        const std::string listed = Shell(TRANSMITTER_CLI " journal --central dbname=" + database_);
+        // The link as the station found it (TLS only where the case serves it), and the rows
+        // read back through the program: a header line, then the units.
+        const std::string link = tls_.empty() ? "\"encrypted\":false,\"verified\":false"
+                                              : "\"encrypted\":true,\"verified\":true";
+        EXPECT_NE(output.find("\"reachable\":true," + link), std::string::npos) << output;
+        const std::string listed = Cli("journal --central 'dbname=" + database_ + tls_ + "'");
+        EXPECT_EQ(Lines(listed).size(), local.size() + 1) << listed;
+        // Wine names its computer after its own fashion; the rest is the Linux program's.
+        if (kWindowsCli) return;
         EXPECT_EQ(listed.rfind("UNIT", 0), 0u);
         EXPECT_NE(listed.find(std::string("  ") + host + "  "), std::string::npos) << listed;
         // A time with an offset, the second unit's start, picks the same rows there as here.
@@ -409,7 +477,8 @@ TEST_F(CentralFixture, DISABLED_BenchLatencyAndCatchUp) {
     Start(station, 0);
     const char* seconds = std::getenv("BENCH_SECONDS");
     std::this_thread::sleep_for(std::chrono::seconds(seconds ? std::atoi(seconds) : 60));
-    ::kill(station.pid, SIGINT);
+    // The figures are the server's; a console-less program under Wine may never see a SIGINT.
+    ::kill(station.pid, kWindowsCli ? SIGKILL : SIGINT);
     ExitCode(station.pid);
     std::printf("%s", Psql(database_,
                            "SELECT 'catch-up after an outage: ' || count(*) || ' rows, ' || "
