@@ -128,17 +128,40 @@ if ! (cd "$work/src" && apt-get "${apt_options[@]}" source --download-only "$pac
     rm -rf "$work/src"
     mkdir -p "$work/src"
     (cd "$work/src" && apt-get "${apt_options[@]}" source --download-only "$package/$codename") \
-        >>"$work/apt-source.log" 2>&1 ||
-        fail "apt-get source $package failed: see $work/apt-source.log"
+        >>"$work/apt-source.log" 2>&1 || whole=no
 fi
 dsc=$(find "$work/src" -maxdepth 1 -name "${package}_*.dsc")
-[ "$(wc -l <<<"$dsc")" -eq 1 ] && [ -n "$dsc" ] || fail "expected one $package .dsc in $work/src"
-# apt has checked the files against the suite's signed index; dpkg-source need not know the key.
-dpkg-source --no-check -x "$dsc" "$work/src/$package" >"$work/dpkg-source.log" 2>&1 ||
-    fail "dpkg-source could not unpack $dsc: see $work/dpkg-source.log"
+[ "$(wc -l <<<"$dsc")" -eq 1 ] && [ -n "$dsc" ] ||
+    fail "apt-get source $package failed: see $work/apt-source.log"
+
+# A mirror may hold a package's upstream tarball but not Debian's changes beside it (libharu's
+# debian.tar.xz has been seen to answer 404). The tarball, checked against the .dsc that apt
+# checked against the suite's signed index, is then built as it is, and that is said aloud.
+unpack_upstream_only() {
+    local orig sum
+    orig=$(find "$work/src" -maxdepth 1 -name "${package}_*.orig.tar.*" ! -name '*.asc')
+    [ -n "$orig" ] && [ "$(wc -l <<<"$orig")" -eq 1 ] || return 1
+    sum=$(awk -v file="$(basename "$orig")" '/^Checksums-Sha256:/ { listed = 1; next }
+        /^[^ ]/ { listed = 0 } listed && $3 == file { print $1 }' "$dsc")
+    [ -n "$sum" ] && [ "$(sha256sum <"$orig" | cut -d ' ' -f 1)" = "$sum" ] || return 1
+    mkdir "$work/src/$package"
+    tar -xf "$orig" -C "$work/src/$package" --strip-components=1
+}
+version=$(sed -n 's/^Version: //p' "$dsc")
+if [ "${whole:-yes}" = no ]; then
+    unpack_upstream_only || fail "apt-get source $package failed: see $work/apt-source.log"
+    echo "debian-source: only $package's upstream tarball could be fetched; building it" \
+        "without Debian's changes" >&2
+    version="$version (upstream tarball only)"
+else
+    # apt has checked the files against the suite's signed index; dpkg-source need not know
+    # the key.
+    dpkg-source --no-check -x "$dsc" "$work/src/$package" >"$work/dpkg-source.log" 2>&1 ||
+        fail "dpkg-source could not unpack $dsc: see $work/dpkg-source.log"
+fi
 
 rm -rf "$result"
 mv "$work/src/$package" "$result"
-sed -n 's/^Version: //p' "$dsc" >"$result.DEBIAN-VERSION"
+echo "$version" >"$result.DEBIAN-VERSION"
 rm -rf "$work"
 echo "$result"
