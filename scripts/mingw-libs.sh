@@ -66,7 +66,7 @@ echo "mingw-libs: building OpenSSL $ssl_version for $host (a few minutes, once)"
 # connection to PostgreSQL never meets, which halves the build. The configuration it reads at
 # start lies where only an administrator may write, not in \usr\local\ssl of whatever drive
 # the program runs from.
-(cd "$work/openssl" &&
+(cd "$work/openssl" && unset MAKELEVEL MAKEFLAGS MFLAGS &&
     ./Configure mingw64 no-shared no-module no-engine no-legacy no-tests \
         no-afalgeng no-capieng no-aria no-bf no-camellia no-cast no-cms no-comp no-ct no-dtls \
         no-ec2m no-idea no-mdc2 no-ocsp no-rc5 no-rfc3779 no-sctp no-seed no-siphash no-sm2 \
@@ -80,11 +80,15 @@ ssl=$work/openssl
 echo "mingw-libs: building libpq $pg_version for $host" >&2
 # configure's checks link test programs against the static libraries, which need the system's
 # sockets and certificate store named after them.
-(cd "$work/postgresql" &&
+# PostgreSQL makes its generated headers (errcodes.h, which libpq includes) only when make
+# runs at the top level; called from another make (make test-wine) it would inherit that make's
+# level and skip them, so they are made first, and the parent's make variables are dropped.
+(cd "$work/postgresql" && unset MAKELEVEL MAKEFLAGS MFLAGS &&
     ./configure --host=$host --with-ssl=openssl --without-readline --without-zlib --without-icu \
         --without-llvm --without-gssapi --without-ldap \
         CFLAGS=-O2 CPPFLAGS="-I$ssl/include" LDFLAGS="-L$ssl" \
         LIBS="-lws2_32 -lgdi32 -lcrypt32 -lbcrypt -luser32 -ladvapi32" &&
+    make -C src/backend generated-headers &&
     make -C src/port -j "$jobs" &&
     make -C src/common -j "$jobs" &&
     make -C src/interfaces/libpq -j "$jobs" all-static-lib) >"$work/libpq.log" 2>&1 ||
