@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -108,19 +107,8 @@ int RunJournal(const Session& session, const Request& request) {
         if (!journal) return kExitUsage;
         source = LocalSource(std::move(journal));
     } else {
-        // Listing never makes or changes a journal: a mistyped name would list nothing, as if
-        // it were empty, and a file of another program would become a journal.
-        const std::string path = JournalPath(request);
-        std::error_code missing;
-        if (!std::filesystem::exists(std::filesystem::path(std::u8string(path.begin(), path.end())),
-                                     missing)) {
-            return session.Fail(kExitUsage, "no journal at " + path);
-        }
-        std::shared_ptr<journal::Journal> journal =
-            journal::Journal::OpenToRead(path, error, session.link.stop);
-        if (!journal) {
-            return session.Fail(kExitUsage, "cannot read the journal " + path + ": " + error);
-        }
+        std::shared_ptr<journal::Journal> journal = ReadJournal(session, request);
+        if (!journal) return kExitUsage;
         source = LocalSource(std::move(journal));
     }
     if (!request.import_file.empty()) return Import(session, request, *source);

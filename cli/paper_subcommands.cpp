@@ -1,4 +1,3 @@
-#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,14 +25,7 @@ std::optional<int> JournalRows(const Session& session, const Request& request,
         source = CentralSource(session, central);
         if (!source) return kExitDevice;
     } else {
-        // A mistyped name must not make an empty journal and then find no unit in it.
-        const std::string path = JournalPath(request);
-        std::error_code missing;
-        if (!std::filesystem::exists(std::filesystem::path(std::u8string(path.begin(), path.end())),
-                                     missing)) {
-            return session.Fail(kExitUsage, "no journal at " + path);
-        }
-        std::shared_ptr<journal::Journal> journal = OpenJournal(session, request);
+        std::shared_ptr<journal::Journal> journal = ReadJournal(session, request);
         if (!journal) return kExitUsage;
         source = LocalSource(std::move(journal));
     }

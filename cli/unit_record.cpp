@@ -1,6 +1,7 @@
 #include "cli/unit_record.h"
 
 #include <cstdint>
+#include <filesystem>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -68,6 +69,25 @@ std::unique_ptr<journal::Journal> OpenJournal(const Session& session, const Requ
     } else if (!request.unit_prefix.empty()) {
         journal->UseUnitPrefix(request.unit_prefix);
     }
+    return journal;
+}
+
+std::unique_ptr<journal::Journal> ReadJournal(const Session& session, const Request& request) {
+    const std::string path = JournalPath(request);
+    std::error_code missing;
+    if (!std::filesystem::exists(std::filesystem::path(std::u8string(path.begin(), path.end())),
+                                 missing)) {
+        session.Fail(kExitUsage, "no journal at " + path);
+        return nullptr;
+    }
+    if (const std::string refusal = journal::JournalFileRefusal(path); !refusal.empty()) {
+        session.Fail(kExitUsage, "cannot use the journal: " + refusal);
+        return nullptr;
+    }
+    std::string error;
+    std::unique_ptr<journal::Journal> journal =
+        journal::Journal::OpenToRead(path, error, session.link.stop);
+    if (!journal) session.Fail(kExitUsage, "cannot read the journal " + path + ": " + error);
     return journal;
 }
 

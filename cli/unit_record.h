@@ -20,6 +20,10 @@ std::string JournalPath(const Request& request);
 // The journal that --journal names, else the user's; null, with the reason said, when it
 // cannot be used.
 std::unique_ptr<journal::Journal> OpenJournal(const Session& session, const Request& request);
+// The same journal for reading only: never made, upgraded or changed by being read, so a
+// mistyped name or another program's file is refused rather than listed as empty. Null, with
+// the reason said, when it cannot be read.
+std::unique_ptr<journal::Journal> ReadJournal(const Session& session, const Request& request);
 
 // The journal row of one `write` or `adjust`, as the station keeps its units' rows: begun once
 // the unit has answered, completed with the verdict the exit code gives. A port that is not

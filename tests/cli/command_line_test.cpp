@@ -528,7 +528,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, CommandLineTest, ::testing::ValuesIn(std::vector<
      Words("journal --since 2026-12-08T9:00"), "", {}, 2, "", "--since \"2026-12-08T9:00\" is no",
      ""},
     {"journal lists no device as a journal", Device::kPlain, Words("journal --journal {path}"), "",
-     {}, 2, "", "it is not a file", ""},
+     {}, 2, "", "is not a regular file", ""},
     {"a unit prefix of other than letters and digits is refused before anything is sent",
      Device::kPlain, Words("write --unit-prefix B-1 --sensor K --upper 300 --lower 0 " + kEntry),
      "", {}, 2, "", "a unit prefix is 1 to 8 letters (A-Z) and digits", ""},
