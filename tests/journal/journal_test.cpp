@@ -132,6 +132,17 @@ void FinishingAnUnknownUnitFails(const std::string& path) {
     EXPECT_NE(error.find("not-begun"), std::string::npos) << error;
 }
 
+// The zone local times are read in; empty: the system's own.
+void SetZone(const std::string& zone) {
+#ifdef _WIN32
+    ::_putenv_s("TZ", zone.c_str());
+    ::_tzset();
+#else
+    zone.empty() ? ::unsetenv("TZ") : ::setenv("TZ", zone.c_str(), 1);
+    ::tzset();
+#endif
+}
+
 void FiltersAndSummaryTakeBatchSinceAndVerdict(const std::string& path) {
     auto journal = MustOpen(path);
     // Batches in an order that is not alphabetical, as the summary keeps the order of appearance.
@@ -146,8 +157,7 @@ void FiltersAndSummaryTakeBatchSinceAndVerdict(const std::string& path) {
     // Three hours east of UTC, so that a local time and a UTC one read apart.
     const char* zone = std::getenv("TZ");
     const std::string kept = zone != nullptr ? zone : "";
-    ::setenv("TZ", "UTC-3", 1);
-    ::tzset();
+    SetZone("UTC-3");
     const struct {
         Filter filter;
         std::vector<int> numbers;
@@ -182,8 +192,7 @@ void FiltersAndSummaryTakeBatchSinceAndVerdict(const std::string& path) {
         EXPECT_TRUE(journal->Rows({"", wrong, ""}, error).empty());
         EXPECT_NE(error.find("--since"), std::string::npos) << wrong;
     }
-    zone != nullptr ? ::setenv("TZ", kept.c_str(), 1) : ::unsetenv("TZ");
-    ::tzset();
+    SetZone(kept);
 
     std::string error;
     const auto batches = journal->Summary({}, error);
@@ -577,3 +586,4 @@ TEST(Sha256Hex, MatchesThePublishedVectors) {
 }
 
 }  // namespace
+
