@@ -51,16 +51,25 @@ std::string JournalPath(const Request& request) {
     return request.journal.empty() ? journal::DefaultJournalPath() : request.journal;
 }
 
+namespace {
+
+// A journal's name that is no regular file, or one Windows keeps for a device, is said and
+// refused before anything opens it.
+bool RefusedAsJournal(const Session& session, const std::string& path) {
+    const std::string refusal = journal::JournalFileRefusal(path);
+    if (!refusal.empty()) session.Fail(kExitUsage, "cannot use the journal: " + refusal);
+    return !refusal.empty();
+}
+
+}  // namespace
+
 std::unique_ptr<journal::Journal> OpenJournal(const Session& session, const Request& request) {
     const std::string path = JournalPath(request);
     if (path.empty()) {
         session.Fail(kExitUsage, "no journal file: give --journal FILE");
         return nullptr;
     }
-    if (const std::string refusal = journal::JournalFileRefusal(path); !refusal.empty()) {
-        session.Fail(kExitUsage, "cannot use the journal: " + refusal);
-        return nullptr;
-    }
+    if (RefusedAsJournal(session, path)) return nullptr;
     std::string error;
     std::unique_ptr<journal::Journal> journal =
         journal::Journal::Open(path, error, session.link.stop);
@@ -80,10 +89,7 @@ std::unique_ptr<journal::Journal> ReadJournal(const Session& session, const Requ
         session.Fail(kExitUsage, "no journal at " + path);
         return nullptr;
     }
-    if (const std::string refusal = journal::JournalFileRefusal(path); !refusal.empty()) {
-        session.Fail(kExitUsage, "cannot use the journal: " + refusal);
-        return nullptr;
-    }
+    if (RefusedAsJournal(session, path)) return nullptr;
     std::string error;
     std::unique_ptr<journal::Journal> journal =
         journal::Journal::OpenToRead(path, error, session.link.stop);
