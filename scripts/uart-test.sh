@@ -46,9 +46,13 @@ fi
 
 # transmitter-cli statically linked, for a guest without a C library, SQLite included from
 # Debian's static library; the simulator beside it. uart-probe reads the journal with it too.
-# No central journal there: libpq would bring its TLS and Kerberos libraries along.
+# No central journal there: libpq would bring its TLS and Kerberos libraries along; no PDFs,
+# as Debian has no static libharu; libcrypto (the profile's hash) from its static library and
+# cpp-httplib compiled in from its source package, as the Windows builds do.
+httplib=$(./scripts/debian-source.sh cpp-httplib build-httplib)
 cmake -S . -B "$out/cli" -DCONFIGURATOR_WITH_QT=OFF -DCONFIGURATOR_TESTS=OFF \
-    -DCONFIGURATOR_WITH_CENTRAL=OFF \
+    -DCONFIGURATOR_WITH_CENTRAL=OFF -DCONFIGURATOR_WITH_PDF=OFF -DOPENSSL_USE_STATIC_LIBS=ON \
+    -DCONFIGURATOR_HTTPLIB_DIR="$httplib" \
     -DCMAKE_EXE_LINKER_FLAGS=-static -DCMAKE_BUILD_TYPE=Release \
     -DSQLite3_LIBRARY="$(gcc -print-file-name=libsqlite3.a)" \
     -DCMAKE_CXX_FLAGS_RELEASE="-O2 -DNDEBUG" ${CMAKE_FLAGS:-} >"$out/cmake.log"
