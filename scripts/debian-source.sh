@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Fetches and unpacks one of Debian's source packages, for the Windows builds, which compile the
-# libraries they link from the same sources Debian builds its own from. Prints the folder that
+# Fetches and unpacks one of Debian's source packages, for the builds that compile a library in
+# (the Windows builds, the serial guest's static program) from the same sources Debian builds
+# its own from. Prints the folder that
 # holds the unpacked tree, OUTDIR/PACKAGE (its Debian version in OUTDIR/PACKAGE.DEBIAN-VERSION).
 #
 # The source comes from the suites this machine installs its packages from, through an apt
