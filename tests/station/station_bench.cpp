@@ -35,6 +35,7 @@
 
 #include "journal/journal.h"
 #include "sim/simulated_transmitter.h"
+#include "tests/support/label_printer.h"
 
 namespace {
 
@@ -61,18 +62,6 @@ void Note(Arrivals& arrivals, std::map<std::string, int>& seen, const nlohmann::
     const std::string key = event.value("slot", "") + " " + event.value("state", "") + " " +
                             (event["step"].is_string() ? event["step"].get<std::string>() : "");
     arrivals.emplace_back(key + "#" + std::to_string(++seen[key]), Clock::now());
-}
-
-int FreePort() {
-    const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    ::bind(probe, reinterpret_cast<sockaddr*>(&address), size);
-    ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size);
-    ::close(probe);
-    return ntohs(address.sin_port);
 }
 
 // A page open on /events: what it receives, as it comes, until the station closes the stream.
@@ -152,7 +141,7 @@ Finished RunStation(const std::vector<std::string>& ports, int count, Seconds pr
                                    "--batch",
                                    batch};
     if (count > 0) words.insert(words.end(), {"--count", std::to_string(count)});
-    const int port = viewers >= 0 ? FreePort() : 0;
+    const int port = viewers >= 0 ? FreeLoopbackPort() : 0;
     if (viewers >= 0) words.insert(words.end(), {"--http", std::to_string(port)});
     std::vector<char*> argv;
     for (std::string& word : words) argv.push_back(word.data());

@@ -57,8 +57,12 @@ std::vector<std::string> LabelPrinter::Received(std::size_t count) {
 }
 
 std::string LabelPrinter::DeadAddress() {
+    // Nothing listens there, so connecting to it is refused.
+    return "127.0.0.1:" + std::to_string(FreeLoopbackPort());
+}
+
+int FreeLoopbackPort() {
     int port = 0;
-    // Bound and closed without listening: connecting to it is refused.
     ::close(BoundSocket(port));
-    return "127.0.0.1:" + std::to_string(port);
+    return port;
 }

@@ -29,3 +29,6 @@ class LabelPrinter {
     std::vector<std::string> received_;
     std::thread thread_;
 };
+
+// A loopback port that was free a moment ago: bound, then closed without listening.
+int FreeLoopbackPort();
